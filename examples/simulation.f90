@@ -1,0 +1,79 @@
+! A small "simulation" that stores its results with videz5_c and reads them back.
+program simulation
+  use videz5
+  implicit none
+  character(len=*), parameter :: file = 'simulation.h5'
+  integer, parameter :: nx = 16, ny = 12, nsteps = 3
+  double precision :: temperature(nx, ny), energy(nsteps), field(4, 3, 2), x(nx), y(ny)
+  double precision :: temperature_back(nx, ny), energy_back(nsteps), field_back(4, 3, 2)
+  integer :: cells(nx, ny), cells_back(nx, ny)
+  character(len=8) :: species(3), species_back(3)
+  integer :: i, j, step, failures
+
+  failures = 0
+  x = [(0.1d0 * i, i = 1, nx)]
+  y = [(0.2d0 * j, j = 1, ny)]
+  species = [character(len=8) :: 'H2O', 'CO2', 'N2']
+  field = reshape([(dble(i), i = 1, size(field))], shape(field))
+
+  do step = 1, nsteps
+    do j = 1, ny
+      do i = 1, nx
+        temperature(i, j) = 300d0 + step * sin(x(i)) * cos(y(j))
+        cells(i, j) = mod(i * j + step, 7)
+      end do
+    end do
+    energy(step) = sum(temperature) / size(temperature)
+    ! The same path every step: overwritten in place, the shape being unchanged.
+    call ftoc_h5dump_data(file, len(file), 'fields/temperature', 18, temperature, nx, ny, 0, VIDEZ5_DOUBLE, 0)
+    print '(a,i0,a)', 'step ', step, ': dumped fields/temperature (16 x 12 doubles)'
+  end do
+
+  call ftoc_h5dump_data(file, len(file), 'fields/cells', 12, cells, nx, ny, 0, VIDEZ5_INT, 0)
+  call ftoc_h5dump_data(file, len(file), 'fields/field3d', 14, field, 4, 3, 2, VIDEZ5_DOUBLE, 0)
+  call ftoc_h5dump_data(file, len(file), 'history/energy', 14, energy, nsteps, 0, 0, VIDEZ5_DOUBLE, 0)
+  call ftoc_h5dump_data(file, len(file), 'meta/species', 12, species, 3, 0, 0, VIDEZ5_STRING, len(species))
+  print '(a)', 'dumped fields/cells (int), fields/field3d (4 x 3 x 2), history/energy, meta/species'
+
+  call ftoc_printh5_double(file, len(file), 'plots/energy', 12, energy, [(dble(i), i = 1, nsteps)], &
+                           [(dble(i), i = 1, nsteps)], nsteps, 1, 'Mean temperature', 16, 'step', 4, 'T [K]', 5)
+  call ftoc_printh5_double(file, len(file), 'plots/temperature', 17, temperature, x, y, nx, ny, &
+                           'Temperature', 11, 'x [m]', 5, 'y [m]', 5)
+  print '(a)', 'wrote plot records plots/energy (1-D) and plots/temperature (2-D)'
+
+  temperature_back = 0
+  cells_back = 0
+  field_back = 0
+  energy_back = 0
+  species_back = ''
+  call ftoc_h5read_data(file, len(file), 'fields/temperature', 18, temperature_back, VIDEZ5_DOUBLE, 0)
+  call ftoc_h5read_data(file, len(file), 'fields/cells', 12, cells_back, VIDEZ5_INT, 0)
+  call ftoc_h5read_data(file, len(file), 'fields/field3d', 14, field_back, VIDEZ5_DOUBLE, 0)
+  call ftoc_h5read_data(file, len(file), 'history/energy', 14, energy_back, VIDEZ5_DOUBLE, 0)
+  call ftoc_h5read_data(file, len(file), 'meta/species', 12, species_back, VIDEZ5_STRING, len(species_back))
+  call check(all(temperature_back == temperature), 'fields/temperature')
+  call check(all(cells_back == cells), 'fields/cells')
+  call check(all(field_back == field), 'fields/field3d')
+  call check(all(energy_back == energy), 'history/energy')
+  call check(all(species_back == species), 'meta/species')
+
+  if (failures /= 0) then
+    print '(i0,a)', failures, ' dataset(s) did not read back as written'
+    error stop 1
+  end if
+  print '(a)', 'all datasets read back as written'
+
+contains
+
+  subroutine check(ok, what)
+    logical, intent(in) :: ok
+    character(len=*), intent(in) :: what
+    if (ok) then
+      print '(a,a)', 'read back ', what
+    else
+      print '(a,a)', 'MISMATCH in ', what
+      failures = failures + 1
+    end if
+  end subroutine
+
+end program simulation

@@ -1,0 +1,127 @@
+/*
+ * videz5_c: store Fortran simulation results in HDF5 files and read them back.
+ *
+ * Two faces:
+ *  - C++ routines (below, C++ only) working on real HDF5 identifiers (hid_t);
+ *  - ten Fortran-callable entry points (C linkage, every argument by reference,
+ *    each character argument followed by an explicit length). Identifiers cross
+ *    that boundary as positive 32-bit handles that the library maps to hid_t;
+ *    a negative value always means failure.
+ *
+ * Dimension order: Fortran sizes (dim1 fastest) are reversed into HDF5's
+ * row-major order, and sizes of 0 are dropped: T(10,20) becomes a 20 x 10
+ * dataset. The memory is written as it lies, nothing is reordered.
+ */
+#ifndef VIDEZ5_C_H
+#define VIDEZ5_C_H
+
+#include <hdf5.h>
+
+#ifdef __cplusplus
+#include <string>
+#include <vector>
+
+/* Text and paths. */
+
+/* The Fortran text: at most *length bytes, cut at the first NUL; blanks kept. */
+std::string charToString(const char* chars, const unsigned int* length);
+/* Appends the pieces of text cut at delimiter; one leading delimiter is skipped. */
+void split_string(const std::string& text, std::vector<std::string>& pieces, char delimiter);
+
+/* Files and groups. */
+
+bool file_exists(const std::string& name);
+/*
+ * Opens an HDF5 file read-write, or creates it when nothing stands under the
+ * name (an empty file may be replaced). A non-empty file that is not HDF5 is
+ * never touched: one line is printed and a negative identifier returned. With
+ * must_exist, a missing file prints two lines and aborts the process.
+ */
+hid_t open_h5_file(const std::string& name, bool must_exist);
+/*
+ * Walks components below loc_id, one group per level (created when missing and
+ * `create` is set), with HDF5's error printing off. chain[0] = loc_id, chain[i]
+ * the group of component i-1; the walk covers components.size() + offset - 1
+ * components and never writes past chain.size(). depth = filled slots.
+ */
+void open_path(hid_t loc_id, const std::vector<std::string>& components, std::vector<hid_t>& chain,
+               unsigned int& depth, int offset, bool create);
+/* Closes the groups a walk opened, deepest first; chain[0] stays open. */
+void close_path(const std::vector<std::string>& components, const std::vector<hid_t>& chain, int offset);
+
+/* Dataset transfer. */
+
+/*
+ * The one way datasets are written: created when absent; overwritten in place
+ * when rank and every size match (the stored type stays, HDF5 converts);
+ * otherwise refused with a message on standard output and -1.
+ */
+int H5LTmake_dataset_sane(hid_t loc_id, const char* dset_name, int rank, const hsize_t* dims,
+                          hid_t type_id, const void* buffer);
+/* Dumps an array of Fortran sizes dim1 x dim2 x dim3 (0 = absent) at path. */
+void h5dump_data(hid_t loc_id, const std::string& path, const void* data, const unsigned int* dim1,
+                 const unsigned int* dim2, const unsigned int* dim3, hid_t type_id);
+/* Reads the whole dataset at path; the buffer must hold all of it. */
+void h5read_data(hid_t loc_id, const std::string& path, void* buffer, hid_t type_id);
+/* One one-element fixed-length string dataset per (names[i], values[i]). */
+void h5dump_str_dataset(hid_t loc_id, const std::vector<std::string>& names,
+                        const std::vector<std::string>& values);
+
+/* Plot records. */
+
+/*
+ * Writes "data", "Y", "X", "title", "xtitle", "ytitle" into the group at path.
+ * data holds nx x ny values, X fastest. Layout kept as stored files expect:
+ * "Y" takes the first count above 1 (ny, else nx) from y, "X" takes nx values
+ * from x only when both counts exceed 1, else one. So with ny <= 1 < nx, y must
+ * hold nx values and x one.
+ */
+void printh5(hid_t loc_id, const std::string& path, const double* data, const double* x, const double* y,
+             const unsigned int* nx, const unsigned int* ny, std::vector<std::string>& titles);
+void printh5(hid_t loc_id, const std::string& path, const int* data, const double* x, const double* y,
+             const unsigned int* nx, const unsigned int* ny, std::vector<std::string>& titles);
+
+extern "C" {
+#endif
+
+/*
+ * Fortran entry points. Handles are default Fortran integers. Element type
+ * codes: 0 double, 1 int, 2 space-padded string of string_length bytes; any
+ * other code aborts the process (the read prints "ABORT" first).
+ * The seven-argument read trusts the buffer to hold the whole dataset.
+ */
+void ftoc_open_file_id_(const char* name, const unsigned int* name_length, int* file_id);
+void ftoc_close_file_id_(const int* file_id);
+void ftoc_open_group_id_(const int* loc_id, const char* path, const unsigned int* path_length, int* group_id);
+void ftoc_close_group_id_(const int* group_id);
+
+void ftoc_h5dump_data_(const char* name, const unsigned int* name_length, const char* path,
+                       const unsigned int* path_length, const void* data, const unsigned int* dim1,
+                       const unsigned int* dim2, const unsigned int* dim3, const int* type_code,
+                       const int* string_length);
+void ftoc_h5read_data_(const char* name, const unsigned int* name_length, const char* path,
+                       const unsigned int* path_length, void* buffer, const int* type_code,
+                       const int* string_length);
+
+void ftoc_printh5_double_(const char* name, const unsigned int* name_length, const char* path,
+                          const unsigned int* path_length, const double* data, const double* x, const double* y,
+                          const unsigned int* nx, const unsigned int* ny, const char* title,
+                          const unsigned int* title_length, const char* xtitle, const unsigned int* xtitle_length,
+                          const char* ytitle, const unsigned int* ytitle_length);
+void ftoc_printh5_double_notitle_(const char* name, const unsigned int* name_length, const char* path,
+                                  const unsigned int* path_length, const double* data, const double* x,
+                                  const double* y, const unsigned int* nx, const unsigned int* ny);
+void ftoc_printh5_int_(const char* name, const unsigned int* name_length, const char* path,
+                       const unsigned int* path_length, const int* data, const double* x, const double* y,
+                       const unsigned int* nx, const unsigned int* ny, const char* title,
+                       const unsigned int* title_length, const char* xtitle, const unsigned int* xtitle_length,
+                       const char* ytitle, const unsigned int* ytitle_length);
+void ftoc_printh5_int_notitle_(const char* name, const unsigned int* name_length, const char* path,
+                               const unsigned int* path_length, const int* data, const double* x,
+                               const double* y, const unsigned int* nx, const unsigned int* ny);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

@@ -1,0 +1,14 @@
+#!/usr/bin/env bash
+# The main job: set up, build, run the Fortran example in a scratch directory
+# and show what landed in its file.
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+"$root/scripts/setup.sh" "$root/build" >/dev/null
+out="${VIDEZ5_EXAMPLE_DIR:-$root/build/example-run}"
+mkdir -p "$out"
+cd "$out"
+rm -f simulation.h5
+"$root/build/examples/simulation"
+echo
+echo "== contents of $out/simulation.h5 =="
+h5ls -r simulation.h5

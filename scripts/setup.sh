@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# Installs what the project needs on a fresh Debian 12 machine (as root), only
+# the packages that are missing, then configures and builds into $1 (default build).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+packages=(g++ gfortran cmake make pkg-config libhdf5-dev hdf5-tools libgtest-dev
+          python3 python3-h5py python3-matplotlib python3-numpy)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "installing: ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+
+build_dir=${1:-build}
+shift || true
+cmake -S . -B "$build_dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+cmake --build "$build_dir" -j"$(nproc)"

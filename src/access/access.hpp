@@ -1,0 +1,55 @@
+// Internal helpers of the files-and-groups layer, for the layers above it.
+#pragma once
+
+#include "videz5_c.h"
+
+#include <string>
+#include <vector>
+
+namespace videz5::detail {
+
+// Switches HDF5's automatic error printing off for its lifetime and restores
+// exactly the setting in force before, whichever API generation installed it:
+// saving a 1.8-style setting through the 1.6 call fails, and restoring a
+// default through the 1.6 call would silently turn it into a 1.6-style one.
+class ErrorPrintingOff {
+public:
+    ErrorPrintingOff();
+    ~ErrorPrintingOff();
+    ErrorPrintingOff(const ErrorPrintingOff&) = delete;
+    ErrorPrintingOff& operator=(const ErrorPrintingOff&) = delete;
+
+private:
+    bool saved_ = false;
+    unsigned is_v2_ = 1;
+    H5E_auto1_t func1_ = nullptr;
+    H5E_auto2_t func2_ = nullptr;
+    void* data_ = nullptr;
+};
+
+// A group walk whose groups are closed, deepest first, when it goes out of scope.
+class PathWalk {
+public:
+    PathWalk(hid_t loc_id, const std::string& path, int offset, bool create);
+    ~PathWalk();
+    PathWalk(const PathWalk&) = delete;
+    PathWalk& operator=(const PathWalk&) = delete;
+
+    // The group that holds the last component (offset 0) or that it names (offset 1).
+    hid_t deepest() const { return chain_[depth_ - 1]; }
+    const std::string& last_component() const { return components_.back(); }
+    // Hands the deepest group to the caller: it is no longer closed here.
+    hid_t release_deepest();
+
+private:
+    std::vector<std::string> components_;
+    std::vector<hid_t> chain_;
+    unsigned int depth_ = 1;
+    int offset_;
+};
+
+// Closes identifiers handed out by open_h5_file and open_path; negative on failure.
+int close_file(hid_t file_id);
+int close_group(hid_t group_id);
+
+}  // namespace videz5::detail

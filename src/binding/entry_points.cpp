@@ -1,0 +1,120 @@
+// The Fortran face: converts arguments (texts with explicit lengths, 32-bit
+// handles, element type codes) and calls the routines beneath. Any hidden
+// length arguments a Fortran compiler appends are simply not declared here.
+#include "videz5_c.h"
+#include "handle_table.hpp"
+#include "../access/access.hpp"
+#include "../transfer/transfer.hpp"
+
+#include <cstdlib>
+#include <iostream>
+
+namespace {
+
+using videz5::detail::Hid;
+
+// A file opened by name for the length of one call.
+Hid open_named_file(const char* name, const unsigned int* name_length, bool must_exist) {
+    return videz5::detail::own_file(open_h5_file(charToString(name, name_length), must_exist));
+}
+
+// Element types are checked before any file is touched: an abort with a file
+// just created and still open would leave it unreadable for every later call.
+bool string_length_ok(const char* entry, const std::string& path, int type_code, const int* string_length) {
+    if (type_code != videz5::detail::kString || *string_length >= 1) return true;
+    std::cout << "INVALID STRING LENGTH IN " << entry << "( " << path << ", " << *string_length << " )"
+              << std::endl;
+    return false;
+}
+
+template <typename T>
+void plot_entry(const char* name, const unsigned int* name_length, const char* path,
+                const unsigned int* path_length, const T* data, const double* x, const double* y,
+                const unsigned int* nx, const unsigned int* ny, std::vector<std::string> titles) {
+    Hid file = open_named_file(name, name_length, false);
+    printh5(file.get(), charToString(path, path_length), data, x, y, nx, ny, titles);
+}
+
+}  // namespace
+
+extern "C" {
+
+void ftoc_open_file_id_(const char* name, const unsigned int* name_length, int* file_id) {
+    *file_id = videz5::detail::register_handle(open_h5_file(charToString(name, name_length), false));
+}
+
+void ftoc_close_file_id_(const int* file_id) {
+    // A failed close (say, of a group handle) keeps the handle for the right close.
+    if (videz5::detail::close_file(videz5::detail::lookup_handle(*file_id)) >= 0)
+        videz5::detail::forget_handle(*file_id);
+}
+
+void ftoc_open_group_id_(const int* loc_id, const char* path, const unsigned int* path_length, int* group_id) {
+    videz5::detail::PathWalk walk(videz5::detail::lookup_handle(*loc_id), charToString(path, path_length), 1, true);
+    *group_id = videz5::detail::register_handle(walk.release_deepest());
+}
+
+void ftoc_close_group_id_(const int* group_id) {
+    if (videz5::detail::close_group(videz5::detail::lookup_handle(*group_id)) >= 0)
+        videz5::detail::forget_handle(*group_id);
+}
+
+void ftoc_h5dump_data_(const char* name, const unsigned int* name_length, const char* path,
+                       const unsigned int* path_length, const void* data, const unsigned int* dim1,
+                       const unsigned int* dim2, const unsigned int* dim3, const int* type_code,
+                       const int* string_length) {
+    if (!videz5::detail::valid_element_code(*type_code)) std::abort();
+    const std::string path_text = charToString(path, path_length);
+    if (!string_length_ok("ftoc_h5dump_data_", path_text, *type_code, string_length)) return;
+    Hid type = videz5::detail::make_element_type(*type_code, *string_length);
+    Hid file = open_named_file(name, name_length, false);
+    h5dump_data(file.get(), path_text, data, dim1, dim2, dim3, type.get());
+}
+
+void ftoc_h5read_data_(const char* name, const unsigned int* name_length, const char* path,
+                       const unsigned int* path_length, void* buffer, const int* type_code,
+                       const int* string_length) {
+    if (!videz5::detail::valid_element_code(*type_code)) {
+        std::cout << "ABORT" << std::endl;
+        std::abort();
+    }
+    const std::string path_text = charToString(path, path_length);
+    if (!string_length_ok("ftoc_h5read_data_", path_text, *type_code, string_length)) return;
+    Hid type = videz5::detail::make_element_type(*type_code, *string_length);
+    Hid file = open_named_file(name, name_length, true);
+    h5read_data(file.get(), path_text, buffer, type.get());
+}
+
+void ftoc_printh5_double_(const char* name, const unsigned int* name_length, const char* path,
+                          const unsigned int* path_length, const double* data, const double* x, const double* y,
+                          const unsigned int* nx, const unsigned int* ny, const char* title,
+                          const unsigned int* title_length, const char* xtitle, const unsigned int* xtitle_length,
+                          const char* ytitle, const unsigned int* ytitle_length) {
+    plot_entry(name, name_length, path, path_length, data, x, y, nx, ny,
+               {charToString(title, title_length), charToString(xtitle, xtitle_length),
+                charToString(ytitle, ytitle_length)});
+}
+
+void ftoc_printh5_double_notitle_(const char* name, const unsigned int* name_length, const char* path,
+                                  const unsigned int* path_length, const double* data, const double* x,
+                                  const double* y, const unsigned int* nx, const unsigned int* ny) {
+    plot_entry(name, name_length, path, path_length, data, x, y, nx, ny, {});
+}
+
+void ftoc_printh5_int_(const char* name, const unsigned int* name_length, const char* path,
+                       const unsigned int* path_length, const int* data, const double* x, const double* y,
+                       const unsigned int* nx, const unsigned int* ny, const char* title,
+                       const unsigned int* title_length, const char* xtitle, const unsigned int* xtitle_length,
+                       const char* ytitle, const unsigned int* ytitle_length) {
+    plot_entry(name, name_length, path, path_length, data, x, y, nx, ny,
+               {charToString(title, title_length), charToString(xtitle, xtitle_length),
+                charToString(ytitle, ytitle_length)});
+}
+
+void ftoc_printh5_int_notitle_(const char* name, const unsigned int* name_length, const char* path,
+                               const unsigned int* path_length, const int* data, const double* x,
+                               const double* y, const unsigned int* nx, const unsigned int* ny) {
+    plot_entry(name, name_length, path, path_length, data, x, y, nx, ny, {});
+}
+
+}  // extern "C"

@@ -1,0 +1,44 @@
+// Plot records: data with its Y and X axes and three titles in one group.
+#include "videz5_c.h"
+#include "../access/access.hpp"
+
+#include <array>
+
+namespace {
+
+template <typename T>
+void write_record(hid_t loc_id, const std::string& path, const T* data, hid_t data_type, const double* x,
+                  const double* y, const unsigned int* nx, const unsigned int* ny,
+                  std::vector<std::string>& titles) {
+    videz5::detail::PathWalk walk(loc_id, path, 1, true);
+    const hid_t record = walk.deepest();
+
+    // data(nx, ny) in Fortran order is ny x nx in HDF5; counts of 0 or 1 drop
+    // out. "Y" takes the first size and "X" the second, so a record with only
+    // nx above 1 reads its nx axis values from y (stored files rely on it).
+    const unsigned int nx_value = *nx;
+    const unsigned int ny_value = *ny;
+    std::array<hsize_t, 2> dims{1, 1};
+    int rank = 0;
+    if (ny_value > 1) dims[rank++] = ny_value;
+    if (nx_value > 1) dims[rank++] = nx_value;
+    if (rank == 0) rank = 1;
+
+    H5LTmake_dataset_sane(record, "data", rank, dims.data(), data_type, data);
+    H5LTmake_dataset_sane(record, "Y", 1, &dims[0], H5T_NATIVE_DOUBLE, y);
+    H5LTmake_dataset_sane(record, "X", 1, &dims[1], H5T_NATIVE_DOUBLE, x);
+    static const std::vector<std::string> keys{"title", "xtitle", "ytitle"};
+    h5dump_str_dataset(record, keys, titles);
+}
+
+}  // namespace
+
+void printh5(hid_t loc_id, const std::string& path, const double* data, const double* x, const double* y,
+             const unsigned int* nx, const unsigned int* ny, std::vector<std::string>& titles) {
+    write_record(loc_id, path, data, H5T_NATIVE_DOUBLE, x, y, nx, ny, titles);
+}
+
+void printh5(hid_t loc_id, const std::string& path, const int* data, const double* x, const double* y,
+             const unsigned int* nx, const unsigned int* ny, std::vector<std::string>& titles) {
+    write_record(loc_id, path, data, H5T_NATIVE_INT, x, y, nx, ny, titles);
+}
