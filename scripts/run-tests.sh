@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# Sets up, builds and runs the whole test suite twice: plain, then under
+# AddressSanitizer + UndefinedBehaviorSanitizer.
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+cd "$root"
+jobs=$(nproc)
+
+echo "== plain build"
+scripts/setup.sh build
+(cd build && ctest --output-on-failure -j"$jobs")
+
+echo "== AddressSanitizer + UndefinedBehaviorSanitizer build"
+scripts/setup.sh build-asan -DVIDEZ5_SANITIZE=ON -DVIDEZ5_BUILD_EXAMPLES=OFF
+export ASAN_OPTIONS=detect_leaks=1:abort_on_error=0
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+(cd build-asan && ctest --output-on-failure -j"$jobs")
