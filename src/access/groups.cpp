@@ -10,7 +10,7 @@ void open_path(hid_t loc_id, const std::vector<std::string>& components, std::ve
     // A missing group is expected (it is about to be created), so its failed open must not print.
     videz5::detail::ErrorPrintingOff quiet;
     const long n = static_cast<long>(components.size()) + offset;
-    while (depth < n && depth < chain.size()) {
+    while (depth < n && depth < chain.size() && depth <= components.size()) {
         const hid_t parent = chain[depth - 1];
         const char* name = components[depth - 1].c_str();
         hid_t group = parent;

@@ -40,7 +40,10 @@ void plot_entry(const char* name, const unsigned int* name_length, const char* p
 extern "C" {
 
 void ftoc_open_file_id_(const char* name, const unsigned int* name_length, int* file_id) {
-    *file_id = videz5::detail::register_handle(open_h5_file(charToString(name, name_length), false));
+    Hid file = videz5::detail::own_file(open_h5_file(charToString(name, name_length), false));
+    *file_id = videz5::detail::register_handle(file.get());
+    // Without a handle the caller could never close it.
+    if (*file_id > 0) file.release();
 }
 
 void ftoc_close_file_id_(const int* file_id) {
@@ -51,7 +54,9 @@ void ftoc_close_file_id_(const int* file_id) {
 
 void ftoc_open_group_id_(const int* loc_id, const char* path, const unsigned int* path_length, int* group_id) {
     videz5::detail::PathWalk walk(videz5::detail::lookup_handle(*loc_id), charToString(path, path_length), 1, true);
-    *group_id = videz5::detail::register_handle(walk.release_deepest());
+    Hid group = videz5::detail::own_group(walk.release_deepest());
+    *group_id = videz5::detail::register_handle(group.get());
+    if (*group_id > 0) group.release();
 }
 
 void ftoc_close_group_id_(const int* group_id) {

@@ -42,6 +42,7 @@ private:
 };
 
 inline Hid own_file(hid_t id) { return Hid(id, H5Fclose); }
+inline Hid own_group(hid_t id) { return Hid(id, H5Gclose); }
 inline Hid own_dataset(hid_t id) { return Hid(id, H5Dclose); }
 inline Hid own_space(hid_t id) { return Hid(id, H5Sclose); }
 inline Hid own_type(hid_t id) { return Hid(id, H5Tclose); }
