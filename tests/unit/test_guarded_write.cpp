@@ -126,3 +126,22 @@ TEST_F(GuardedWrite, FailedLookupIsReported) {
     EXPECT_EQ(result, -1);
     EXPECT_EQ(printed.out, "ERROR: H5Lexists(): Failed to look up dataset T!\n");
 }
+
+TEST_F(GuardedWrite, FailedOpenAndFailedWriteAreReported) {
+    // A link that names nothing: present by name, yet nothing can be opened.
+    H5Lcreate_soft("/nowhere", file, "L", H5P_DEFAULT, H5P_DEFAULT);
+    const int one = 1;
+    Output printed = write("L", {1}, H5T_NATIVE_INT, &one);
+    EXPECT_EQ(result, -1);
+    EXPECT_EQ(printed.out, "ERROR: H5Dopen(): Failed to open dataset L!\n");
+
+    // Same shape, but text cannot be converted to the stored ints.
+    const hid_t text = H5Tcopy(H5T_C_S1);
+    H5Tset_size(text, 4);
+    const std::vector<char> words(200 * 4, 'x');
+    printed = write("T", {20, 10}, text, words.data());
+    H5Tclose(text);
+    EXPECT_EQ(result, -1);
+    EXPECT_EQ(printed.out, "ERROR: H5Dwrite(): Failed to overwrite dataset T!\n");
+    EXPECT_EQ(values<int>(file, "T"), ramp);
+}
