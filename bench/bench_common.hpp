@@ -35,10 +35,32 @@ inline double median(std::vector<double> values) {
     return n % 2 == 1 ? values[n / 2] : 0.5 * (values[n / 2 - 1] + values[n / 2]);
 }
 
+// The scratch directories alive now, so that a run stopped by require() does
+// not leave hundreds of MiB behind.
+inline std::vector<std::string>& scratch_dirs() {
+    static std::vector<std::string> dirs;
+    return dirs;
+}
+
+inline bool keep_scratch() {
+    const char* keep = std::getenv("VIDEZ5_BENCH_KEEP");
+    return keep != nullptr && std::string(keep) == "1";
+}
+
+inline void remove_scratch(const std::string& dir) {
+    if (keep_scratch()) {
+        std::fprintf(stderr, "files kept in %s\n", dir.c_str());
+        return;
+    }
+    std::error_code ignored;
+    std::filesystem::remove_all(dir, ignored);
+}
+
 // Stops the run at once: a benchmark that times failing calls would report nonsense.
 inline void require(bool ok, const char* what) {
     if (!ok) {
-        std::fprintf(stderr, "benchmark setup failed: %s\n", what);
+        std::fprintf(stderr, "benchmark check failed: %s\n", what);
+        for (const std::string& dir : scratch_dirs()) remove_scratch(dir);
         std::exit(2);
     }
 }
@@ -57,10 +79,13 @@ public:
         buffer.push_back('\0');
         require(mkdtemp(buffer.data()) != nullptr, "mkdtemp");
         dir_ = buffer.data();
+        scratch_dirs().push_back(dir_);
     }
+    // VIDEZ5_BENCH_KEEP=1 leaves the files for inspection (h5dump, h5stat).
     ~Scratch() {
-        std::error_code ignored;
-        std::filesystem::remove_all(dir_, ignored);
+        remove_scratch(dir_);
+        auto& dirs = scratch_dirs();
+        dirs.erase(std::remove(dirs.begin(), dirs.end(), dir_), dirs.end());
     }
     Scratch(const Scratch&) = delete;
     Scratch& operator=(const Scratch&) = delete;
@@ -124,12 +149,20 @@ inline long peak_rss_kib() {
     return -1;
 }
 
+// The seconds of each call of one block of timed pairs, per side.
+struct Block {
+    std::vector<double> library, reference;
+    void clear() {
+        library.clear();
+        reference.clear();
+    }
+};
+
 // Side-by-side timing: `calls` pairs, one call of each side per pair, the side
 // that goes first alternating, so that background load and cache state fall on
-// both alike. Adds the seconds spent in each side to the two sums.
+// both alike. Appends the seconds of every call to the block.
 template <typename Library, typename Reference>
-void timed_pairs(long first, long calls, Library&& library, Reference&& reference, double& library_sum,
-                 double& reference_sum) {
+void timed_pairs(long first, long calls, Library&& library, Reference&& reference, Block& block) {
     for (long j = first; j < first + calls; ++j) {
         for (int side = 0; side < 2; ++side) {
             const bool library_turn = (side == 0) == (j % 2 == 0);
@@ -139,26 +172,47 @@ void timed_pairs(long first, long calls, Library&& library, Reference&& referenc
             else
                 reference(j);
             const double t1 = now();
-            (library_turn ? library_sum : reference_sum) += t1 - t0;
+            (library_turn ? block.library : block.reference).push_back(t1 - t0);
         }
     }
 }
 
+inline double mean(const std::vector<double>& values) {
+    double sum = 0;
+    for (double v : values) sum += v;
+    return values.empty() ? 0.0 : sum / static_cast<double>(values.size());
+}
+
+// The mean without the slowest tenth. On a machine shared with builds, a call
+// now and then loses the processor for milliseconds, twenty times its own
+// cost; a few of those would decide a plain mean. Both sides are trimmed alike,
+// and whatever HDF5 does at some group sizes only hits both sides at once, as
+// they fill their files in lockstep.
+inline double trimmed_mean(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    values.resize(values.size() - values.size() / 10);
+    return mean(values);
+}
+
 // Per-call costs of a number of repetitions, each a block of timed pairs.
 struct Repetitions {
-    std::vector<double> library;    // seconds per call, one value per repetition
+    std::vector<double> library;  // seconds per call (trimmed mean), one value per repetition
     std::vector<double> reference;
-    void add(double library_seconds, double reference_seconds, long calls) {
-        library.push_back(library_seconds / static_cast<double>(calls));
-        reference.push_back(reference_seconds / static_cast<double>(calls));
+    std::vector<double> plain_ratio;  // the same with plain means, for the notes under a table
+    void add(const Block& block) {
+        library.push_back(trimmed_mean(block.library));
+        reference.push_back(trimmed_mean(block.reference));
+        plain_ratio.push_back(mean(block.library) / mean(block.reference));
     }
     // The ratio is taken within each repetition first, then the median of those:
     // a repetition slowed by another process's burst slows both of its sides.
-    double ratio() const {
+    std::vector<double> ratios() const {
         std::vector<double> r;
         for (std::size_t i = 0; i < library.size(); ++i) r.push_back(library[i] / reference[i]);
-        return median(r);
+        return r;
     }
+    double ratio() const { return median(ratios()); }
+    double plain() const { return median(plain_ratio); }
 };
 
 // One results table per program, in Markdown so that it can go into the README as printed.
@@ -179,6 +233,25 @@ inline void table_row(const std::string& figure, const std::string& library, con
 inline std::string fmt(const char* format, double value) {
     char text[64];
     std::snprintf(text, sizeof text, format, value);
+    return text;
+}
+
+// The q-quantile (0..1) of the values, interpolated between neighbours.
+inline double quantile(std::vector<double> values, double q) {
+    if (values.empty()) return 0.0;
+    std::sort(values.begin(), values.end());
+    const double position = q * static_cast<double>(values.size() - 1);
+    const std::size_t below = static_cast<std::size_t>(position);
+    const std::size_t above = std::min(below + 1, values.size() - 1);
+    return values[below] + (position - static_cast<double>(below)) * (values[above] - values[below]);
+}
+
+// A ratio as the tables print it: the median, then the spread of the middle
+// half of the repetitions, so that a difference can be told from noise.
+inline std::string ratio_text(const std::vector<double>& ratios) {
+    char text[96];
+    std::snprintf(text, sizeof text, "%.3f (IQR %.3f–%.3f)", median(ratios), quantile(ratios, 0.25),
+                  quantile(ratios, 0.75));
     return text;
 }
 
