@@ -8,7 +8,8 @@ program simulation
   double precision :: temperature_back(nx, ny), energy_back(nsteps), field_back(4, 3, 2)
   integer :: cells(nx, ny), cells_back(nx, ny)
   character(len=8) :: species(3), species_back(3)
-  integer :: i, j, step, failures
+  integer :: i, j, step, failures, rank, dims(3)
+  double precision, allocatable :: sized_back(:, :)
 
   failures = 0
   x = [(0.1d0 * i, i = 1, nx)]
@@ -56,6 +57,16 @@ program simulation
   call check(all(field_back == field), 'fields/field3d')
   call check(all(energy_back == energy), 'history/energy')
   call check(all(species_back == species), 'meta/species')
+
+  ! The same through the module's generic procedures: no lengths or sizes to
+  ! pass, the shape asked before allocating, and a read that cannot overrun.
+  call videz5_get_dims(file, 'fields/temperature', rank, dims)
+  allocate(sized_back(dims(1), dims(2)))
+  call videz5_read(file, 'fields/temperature', sized_back)
+  call check(rank == 2 .and. all(sized_back == temperature), 'fields/temperature (allocated from its shape)')
+  call videz5_plot(file, 'plots/cells', cells, x, y, 'Cell classes', 'x [m]', 'y [m]')
+  print '(a)', 'wrote plot record plots/cells (2-D, int) through the module'
+  deallocate(sized_back)
 
   if (failures /= 0) then
     print '(i0,a)', failures, ' dataset(s) did not read back as written'

@@ -3,7 +3,7 @@
  *
  * Two faces:
  *  - C++ routines (below, C++ only) working on real HDF5 identifiers (hid_t);
- *  - ten Fortran-callable entry points (C linkage, every argument by reference,
+ *  - Fortran-callable entry points (C linkage, every argument by reference,
  *    each character argument followed by an explicit length). Identifiers cross
  *    that boundary as positive 32-bit handles that the library maps to hid_t;
  *    a negative value always means failure.
@@ -66,6 +66,23 @@ void h5read_data(hid_t loc_id, const std::string& path, void* buffer, hid_t type
 /* One one-element fixed-length string dataset per (names[i], values[i]). */
 void h5dump_str_dataset(hid_t loc_id, const std::vector<std::string>& names,
                         const std::vector<std::string>& values);
+/*
+ * The rank of the dataset at path, its sizes (HDF5 order, slowest first) in
+ * dims; -1 and no sizes when there is no dataset there. A scalar has rank 0.
+ * Prints nothing and creates nothing.
+ */
+int h5get_dims(hid_t loc_id, const std::string& path, std::vector<hsize_t>& dims);
+/*
+ * Reads the dataset at path only when its sizes are exactly the dump's
+ * dimension list of dim1 x dim2 x dim3 (Fortran sizes, 0 = absent), type_id is
+ * element_size bytes and HDF5 can convert the stored elements to it. Otherwise
+ * the buffer is left alone and a negative VIDEZ5_ status returned. stored_dims
+ * receives the stored sizes (HDF5 order) whenever a dataset was found. Prints
+ * nothing.
+ */
+int h5read_data_checked(hid_t loc_id, const std::string& path, void* buffer, const unsigned int* dim1,
+                        const unsigned int* dim2, const unsigned int* dim3, size_t element_size, hid_t type_id,
+                        std::vector<hsize_t>& stored_dims);
 
 /* Plot records. */
 
@@ -119,6 +136,35 @@ void ftoc_printh5_int_(const char* name, const unsigned int* name_length, const 
 void ftoc_printh5_int_notitle_(const char* name, const unsigned int* name_length, const char* path,
                                const unsigned int* path_length, const int* data, const double* x,
                                const double* y, const unsigned int* nx, const unsigned int* ny);
+
+/* Status of the checked read; the Fortran module has the same values. */
+enum {
+    VIDEZ5_READ_OK = 0,
+    VIDEZ5_NO_FILE = -1,        /* no file under the name, or none HDF5 can open for reading */
+    VIDEZ5_NO_DATASET = -2,     /* nothing at the path, or not a dataset */
+    VIDEZ5_SHAPE_MISMATCH = -3, /* the stored sizes are not the buffer's */
+    VIDEZ5_TYPE_MISMATCH = -4,  /* the buffer's elements are not what the code says, or cannot take the stored ones */
+    VIDEZ5_READ_FAILED = -5     /* HDF5 failed the read itself */
+};
+
+/*
+ * Beside the ten: they open the file read-only, never create it and never end
+ * the process. The rank and sizes (Fortran order, absent ones 0) of the dataset
+ * at path; rank -1 when there is none, and nothing printed. Sizes are handed
+ * back for ranks 1 to 3 only.
+ */
+void ftoc_h5get_dims_(const char* name, const unsigned int* name_length, const char* path,
+                      const unsigned int* path_length, int* rank, unsigned int* dim1, unsigned int* dim2,
+                      unsigned int* dim3);
+/*
+ * The read that cannot overrun: the caller's Fortran sizes (as for the dump) and
+ * bytes per element must describe the stored dataset exactly; otherwise one line
+ * is printed, the buffer is left alone and status is negative (VIDEZ5_ values).
+ */
+void ftoc_h5read_data_checked_(const char* name, const unsigned int* name_length, const char* path,
+                               const unsigned int* path_length, void* buffer, const unsigned int* dim1,
+                               const unsigned int* dim2, const unsigned int* dim3, const int* element_size,
+                               const int* type_code, const int* string_length, int* status);
 
 #ifdef __cplusplus
 }

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# The main job: set up, build, run the Fortran example in a scratch directory
-# and show what landed in its file.
+# The main job: set up, build, run the Fortran example in a scratch directory,
+# show what landed in its file and render its plot records to PNG images.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 "$root/scripts/setup.sh" "$root/build" >/dev/null
@@ -12,3 +12,6 @@ rm -f simulation.h5
 echo
 echo "== contents of $out/simulation.h5 =="
 h5ls -r simulation.h5
+echo
+echo "== plot records rendered to PNG =="
+/usr/bin/python3 "$root/tools/videz5-plot" simulation.h5 -o "$out/plots"

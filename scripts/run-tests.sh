@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Sets up, builds and runs the whole test suite twice: plain, then under
-# AddressSanitizer + UndefinedBehaviorSanitizer.
+# AddressSanitizer + UndefinedBehaviorSanitizer; then fuzzes for a bounded time.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$root"
@@ -15,3 +15,8 @@ scripts/setup.sh build-asan -DVIDEZ5_SANITIZE=ON -DVIDEZ5_BUILD_EXAMPLES=OFF
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=0
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 (cd build-asan && ctest --output-on-failure -j"$jobs")
+
+echo "== fuzzing: libFuzzer (clang) with AddressSanitizer + UBSan, bounded time"
+scripts/setup.sh build-fuzz -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DVIDEZ5_FUZZ=ON \
+  -DVIDEZ5_BUILD_TESTS=OFF -DVIDEZ5_BUILD_EXAMPLES=OFF
+(cd build-fuzz/fuzz && ctest --output-on-failure --verbose)

@@ -5,7 +5,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 packages=(g++ gfortran cmake make pkg-config libhdf5-dev hdf5-tools libgtest-dev
-          python3 python3-h5py python3-matplotlib python3-numpy)
+          python3 python3-h5py python3-matplotlib python3-numpy
+          valgrind clang libclang-rt-14-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

@@ -52,4 +52,22 @@ private:
 int close_file(hid_t file_id);
 int close_group(hid_t group_id);
 
+// Opens an existing HDF5 file read-only, printing nothing; negative when there
+// is none under the name, it is not HDF5, or another process holds it locked.
+hid_t open_h5_file_read_only(const std::string& name);
+
+// The file access property list for every file the library opens: HDF5's
+// POSIX access, with metadata committed in an order that a kill at any moment
+// leaves readable (ordered_commit.cpp). Every open must use it, since HDF5
+// finds a file already open in the process only through the same driver.
+// Shared and kept open: never close it.
+hid_t file_access();
+// H5Fcreate with file_access() (flags as H5Fcreate takes them), leaving on disk
+// either an empty file or a complete empty HDF5 file, never anything between.
+hid_t create_h5_file(const std::string& name, unsigned flags);
+// H5Fopen read-write of an existing HDF5 file that waits, quietly, for up to
+// 10 s while another process holds it locked, then prints one line and gives
+// up (file_lock.cpp). Other failures come back at once, reported by HDF5.
+hid_t open_h5_file_waiting(const std::string& name);
+
 }  // namespace videz5::detail

@@ -2,12 +2,14 @@
 // handles, element type codes) and calls the routines beneath. Any hidden
 // length arguments a Fortran compiler appends are simply not declared here.
 #include "videz5_c.h"
+#include "array_sizes.hpp"
 #include "handle_table.hpp"
 #include "../access/access.hpp"
 #include "../transfer/transfer.hpp"
 
 #include <cstdlib>
 #include <iostream>
+#include <type_traits>
 
 namespace {
 
@@ -31,6 +33,12 @@ template <typename T>
 void plot_entry(const char* name, const unsigned int* name_length, const char* path,
                 const unsigned int* path_length, const T* data, const double* x, const double* y,
                 const unsigned int* nx, const unsigned int* ny, std::vector<std::string> titles) {
+    // Named for the message: the four plot entry points differ in data type and titles.
+    const char* entry = std::is_same_v<T, double>
+                            ? (titles.empty() ? "ftoc_printh5_double_notitle_" : "ftoc_printh5_double_")
+                            : (titles.empty() ? "ftoc_printh5_int_notitle_" : "ftoc_printh5_int_");
+    if (!videz5::detail::plot_sizes_ok(entry, charToString(path, path_length), data, sizeof(T), x, y, *nx, *ny))
+        return;
     Hid file = open_named_file(name, name_length, false);
     printh5(file.get(), charToString(path, path_length), data, x, y, nx, ny, titles);
 }
@@ -71,6 +79,9 @@ void ftoc_h5dump_data_(const char* name, const unsigned int* name_length, const 
     if (!videz5::detail::valid_element_code(*type_code)) std::abort();
     const std::string path_text = charToString(path, path_length);
     if (!string_length_ok("ftoc_h5dump_data_", path_text, *type_code, string_length)) return;
+    if (!videz5::detail::dump_sizes_ok("ftoc_h5dump_data_", path_text, data, *dim1, *dim2, *dim3,
+                                       videz5::detail::element_code_size(*type_code, *string_length)))
+        return;
     Hid type = videz5::detail::make_element_type(*type_code, *string_length);
     Hid file = open_named_file(name, name_length, false);
     h5dump_data(file.get(), path_text, data, dim1, dim2, dim3, type.get());

@@ -1,5 +1,6 @@
 // Plot records: data with its Y and X axes and three titles in one group.
 #include "videz5_c.h"
+#include "nxdata.hpp"
 #include "../access/access.hpp"
 
 #include <array>
@@ -24,11 +25,14 @@ void write_record(hid_t loc_id, const std::string& path, const T* data, hid_t da
     if (nx_value > 1) dims[rank++] = nx_value;
     if (rank == 0) rank = 1;
 
-    H5LTmake_dataset_sane(record, "data", rank, dims.data(), data_type, data);
+    const int data_status = H5LTmake_dataset_sane(record, "data", rank, dims.data(), data_type, data);
     H5LTmake_dataset_sane(record, "Y", 1, &dims[0], H5T_NATIVE_DOUBLE, y);
     H5LTmake_dataset_sane(record, "X", 1, &dims[1], H5T_NATIVE_DOUBLE, x);
     static const std::vector<std::string> keys{"title", "xtitle", "ytitle"};
     h5dump_str_dataset(record, keys, titles);
+    // Additive: the six datasets above are what stored files and their readers rely on.
+    // A "data" written without refusal has exactly the rank just asked for.
+    videz5::detail::write_nxdata_attributes(record, data_status >= 0 ? rank : -1);
 }
 
 }  // namespace

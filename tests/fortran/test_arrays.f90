@@ -11,6 +11,7 @@ program test_arrays
   integer :: i
 
   t = reshape([(0.5d0 * i, i = 1, 12)], shape(t))
+  one = 0.25d0
   cube = reshape([(dble(i), i = 1, 24)], shape(cube))
   ints = reshape([(i, i = 1, 6)], shape(ints))
   do i = 1, 10

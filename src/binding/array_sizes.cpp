@@ -1,0 +1,61 @@
+#include "array_sizes.hpp"
+
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <iostream>
+
+namespace videz5::detail {
+namespace {
+
+bool mapped(std::uintptr_t address) {
+    static const std::uintptr_t page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
+    unsigned char resident;
+    // Only "nothing mapped there" counts against the caller; any other answer cannot tell.
+    return mincore(reinterpret_cast<void*>(address & ~(page - 1)), 1, &resident) == 0 || errno != ENOMEM;
+}
+
+// Whether count elements of element_size bytes from data can be an array here.
+bool could_be_array(const void* data, std::uint64_t count, std::uint64_t element_size) {
+    // A null buffer is the guarded write's to report, with its call dump.
+    if (data == nullptr || count == 0 || element_size == 0) return true;
+    std::uint64_t bytes;
+    if (__builtin_mul_overflow(count, element_size, &bytes)) return false;
+    const auto first = reinterpret_cast<std::uintptr_t>(data);
+    if (bytes - 1 > UINTPTR_MAX - first) return false;
+    return mapped(first) && mapped(first + (bytes - 1));
+}
+
+std::uint64_t at_least_one(unsigned int size) { return size == 0 ? 1 : size; }
+
+}  // namespace
+
+bool dump_sizes_ok(const char* entry, const std::string& path, const void* data, unsigned int dim1,
+                   unsigned int dim2, unsigned int dim3, std::size_t element_size) {
+    // Absent sizes are 0 and drop out; all absent is one element.
+    std::uint64_t count = at_least_one(dim1);
+    bool fits = !__builtin_mul_overflow(count, at_least_one(dim2), &count) &&
+                !__builtin_mul_overflow(count, at_least_one(dim3), &count) &&
+                could_be_array(data, count, element_size);
+    if (fits) return true;
+    // The element size too: a string length can be what makes the array impossible.
+    std::cout << "INVALID SIZES IN " << entry << "( " << path << ", " << dim1 << ", " << dim2 << ", " << dim3
+              << " ) OF " << element_size << " BYTES EACH" << std::endl;
+    return false;
+}
+
+bool plot_sizes_ok(const char* entry, const std::string& path, const void* data, std::size_t data_element_size,
+                   const double* x, const double* y, unsigned int nx, unsigned int ny) {
+    // The record's layout: "Y" takes the first count above 1, "X" the second.
+    const std::uint64_t first = ny > 1 ? ny : (nx > 1 ? nx : 1);
+    const std::uint64_t second = ny > 1 && nx > 1 ? nx : 1;
+    if (could_be_array(data, first * second, data_element_size) && could_be_array(y, first, sizeof(double)) &&
+        could_be_array(x, second, sizeof(double)))
+        return true;
+    std::cout << "INVALID SIZES IN " << entry << "( " << path << ", " << nx << ", " << ny << " )" << std::endl;
+    return false;
+}
+
+}  // namespace videz5::detail

@@ -1,0 +1,68 @@
+! Calls of the module's generic procedures, only compiled (-fsyntax-only). With
+! -DBAD=0 every call is right and the file must compile; each BAD=n adds one
+! call of a wrong type or rank, which the compiler must refuse.
+program calls
+  use, intrinsic :: iso_fortran_env, only: real32, real64, int32, int64
+  use videz5
+  implicit none
+  real(real64) :: r1(3), r2(3, 2), r3(3, 2, 2), r4(2, 2, 2, 2), scalar
+  real(real32) :: s2(3, 2)
+  integer(int32) :: i1(3), i2(3, 2), i3(3, 2, 2)
+  integer(int64) :: l1(3)
+  logical :: b1(3)
+  complex(real64) :: c1(3)
+  character(len=4) :: w1(3), w2(3, 2), w3(3, 2, 2)
+  character(len=16) :: name
+  integer :: rank, dims(3), status
+
+  r1 = 0; r2 = 0; r3 = 0; r4 = 0; scalar = 0; s2 = 0; i1 = 0; i2 = 0; i3 = 0; l1 = 0
+  b1 = .false.; c1 = 0; w1 = ''; w2 = ''; w3 = ''
+  name = 'f.h5'
+
+  call videz5_dump(name, 'r1', r1)
+  call videz5_dump(name, 'r2', r2)
+  call videz5_dump(name, 'r3', r3)
+  call videz5_dump(name, 'i1', i1)
+  call videz5_dump(name, 'i2', i2)
+  call videz5_dump(name, 'i3', i3)
+  call videz5_dump(name, 'w1', w1)
+  call videz5_dump(name, 'w2', w2)
+  call videz5_dump(name, 'w3', w3)
+  call videz5_dump(name, 'section', r2(1:3:2, :))
+  call videz5_read(name, 'r1', r1)
+  call videz5_read(name, 'r2', r2, status)
+  call videz5_read(name, 'r3', r3, status=status)
+  call videz5_read(name, 'i3', i3)
+  call videz5_read(name, 'w2', w2, status)
+  call videz5_get_dims(name, 'r2', rank, dims)
+  call videz5_plot(name, 'p1', r1, r1)
+  call videz5_plot(name, 'p1t', r1, r1, 'title', 'x', 'y')
+  call videz5_plot(name, 'p2', r2, r1, r1(1:2))
+  call videz5_plot(name, 'p2t', r2, r1, r1(1:2), title='t', ytitle='y')
+  call videz5_plot(name, 'i1', i1, r1, xtitle='x')
+  call videz5_plot(name, 'i2', i2, r1, r1(1:2), 't', 'x', 'y')
+
+#if BAD == 1
+  call videz5_dump(name, 'single', s2)
+#elif BAD == 2
+  call videz5_dump(name, 'int64', l1)
+#elif BAD == 3
+  call videz5_dump(name, 'rank4', r4)
+#elif BAD == 4
+  call videz5_dump(name, 'scalar', scalar)
+#elif BAD == 5
+  call videz5_read(name, 'logical', b1)
+#elif BAD == 6
+  call videz5_read(name, 'complex', c1)
+#elif BAD == 7
+  call videz5_read(name, 'status', r2, 1.0)
+#elif BAD == 8
+  call videz5_plot(name, 'int_axis', r2, i1, r1)
+#elif BAD == 9
+  call videz5_plot(name, 'no_y', r2, r1)
+#elif BAD == 10
+  call videz5_plot(name, 'rank3', r3, r1, r1)
+#elif BAD == 11
+  call videz5_get_dims(name, 'real_rank', scalar, dims)
+#endif
+end program calls

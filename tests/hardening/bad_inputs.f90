@@ -1,0 +1,136 @@
+! Bad inputs through the Fortran face, as docs/bad-inputs.md lists them. Every
+! one must end in a clear outcome (a line on standard output, a negative
+! handle) with nothing lost and no crash; bad_inputs_check.py compares the
+! output byte for byte and checks every file afterwards. The inputs that end
+! the process are in bad_inputs_abort.f90.
+program bad_inputs
+  use videz5
+  use test_support
+  implicit none
+  character(len=*), parameter :: keep = 'keep.h5'
+  character(len=*), parameter :: nul = char(0)
+  double precision :: t(4, 3), sentinel(12), x(6), y(6), two(2)
+  character(len=8) :: words(2), words_back(2)
+  integer :: fid, gid, bad, i
+
+  t = reshape([(0.5d0 * i, i = 1, 12)], shape(t))
+  x = [(dble(i), i = 1, 6)]
+  y = -x
+  two = [7d0, 8d0]
+  words = ['first   ', 'second  ']
+
+  ! What must survive everything below.
+  call ftoc_h5dump_data(keep, len(keep), 'fields/t', 8, t, 4, 3, 0, VIDEZ5_DOUBLE, 0)
+  call ftoc_h5dump_data(keep, len(keep), 'text/w', 6, words, 2, 0, 0, VIDEZ5_STRING, 8)
+  call ftoc_open_file_id(keep, len(keep), fid)
+  call ftoc_open_group_id(fid, 'g', 1, gid)
+  call ftoc_close_group_id(gid)
+  call ftoc_close_file_id(fid)
+
+  call section('a file that is not HDF5')
+  call ftoc_h5dump_data('notes.txt', 9, 'v', 1, t, 4, 3, 0, VIDEZ5_DOUBLE, 0)
+  sentinel = 42
+  call ftoc_h5read_data('notes.txt', 9, 'v', 1, sentinel, VIDEZ5_DOUBLE, 0)
+  call expect(all(sentinel > 41), 'read from a non-HDF5 file left the buffer alone')
+  call ftoc_printh5_double_notitle('notes.txt', 9, 'p', 1, t, x, y, 4, 3)
+  call ftoc_open_file_id('notes.txt', 9, bad)
+  call expect(bad < 0, 'non-HDF5 file gives a negative handle')
+
+  call section('a damaged HDF5 file')
+  call ftoc_h5dump_data('damaged.h5', 10, 'v', 1, t, 4, 3, 0, VIDEZ5_DOUBLE, 0)
+  call ftoc_h5read_data('damaged.h5', 10, 'v', 1, sentinel, VIDEZ5_DOUBLE, 0)
+  call expect(all(sentinel > 41), 'read from a damaged file left the buffer alone')
+
+  call section('a directory, a device, a FIFO')
+  call ftoc_h5dump_data('adir', 4, 'v', 1, t, 4, 3, 0, VIDEZ5_DOUBLE, 0)
+  call ftoc_open_file_id('/dev/null', 9, bad)
+  call expect(bad < 0, '/dev/null gives a negative handle')
+  call ftoc_h5dump_data('fifo.h5', 7, 'v', 1, t, 4, 3, 0, VIDEZ5_DOUBLE, 0)
+  call ftoc_h5read_data('fifo.h5', 7, 'v', 1, sentinel, VIDEZ5_DOUBLE, 0)
+  call expect(all(sentinel > 41), 'read from a FIFO left the buffer alone')
+
+  call section('an unwritable location')
+  call ftoc_h5dump_data('/proc/videz5-bad.h5', 19, 'v', 1, t, 4, 3, 0, VIDEZ5_DOUBLE, 0)
+  call ftoc_open_file_id('notes.txt/x.h5', 14, bad)
+  call expect(bad < 0, 'a path through a file gives a negative handle')
+
+  call section('an empty file name')
+  call ftoc_h5dump_data('', 0, 'v', 1, t, 4, 3, 0, VIDEZ5_DOUBLE, 0)
+  call ftoc_open_file_id('ignored', 0, bad)
+  call expect(bad < 0, 'empty file name gives a negative handle')
+
+  call section('NUL inside the given lengths')
+  call ftoc_h5dump_data('nul.h5' // nul // 'junk', 11, 'v' // nul // 'w', 3, t, 4, 3, 0, VIDEZ5_DOUBLE, 0)
+  call ftoc_printh5_double('nul.h5', 6, 'p' // nul // 'q', 3, t, x, y, 4, 3, 'ab' // nul // 'cd', 5, &
+                           nul // 'x', 2, 'y', 1)
+
+  call section('unknown, stale, doubly closed and mixed-up handles')
+  call ftoc_open_group_id(987654, 'x', 1, bad)
+  call expect(bad < 0, 'unknown handle')
+  call ftoc_open_group_id(0, 'x', 1, bad)
+  call expect(bad < 0, 'handle 0')
+  call ftoc_open_group_id(-5, 'x', 1, bad)
+  call expect(bad < 0, 'negative handle')
+  call ftoc_close_file_id(987654)
+  call ftoc_close_group_id(-1)
+  call ftoc_open_file_id(keep, len(keep), fid)
+  call ftoc_open_group_id(fid, 'g', 1, gid)
+  call ftoc_close_file_id(gid)
+  call ftoc_close_group_id(gid)
+  call ftoc_close_group_id(gid)
+  call ftoc_close_file_id(fid)
+  call ftoc_close_file_id(fid)
+  call ftoc_open_group_id(fid, 'x', 1, bad)
+  call expect(bad < 0, 'stale handle')
+  call expect_open(0, 'wrong and repeated closes')
+
+  call section('empty paths and empty path components')
+  call ftoc_h5dump_data(keep, len(keep), '', 0, t, 4, 3, 0, VIDEZ5_DOUBLE, 0)
+  call ftoc_h5dump_data(keep, len(keep), 'a//b', 4, t, 4, 3, 0, VIDEZ5_DOUBLE, 0)
+  call ftoc_h5dump_data(keep, len(keep), 'a/', 2, t, 4, 3, 0, VIDEZ5_DOUBLE, 0)
+  call ftoc_h5dump_data(keep, len(keep), '/', 1, t, 4, 3, 0, VIDEZ5_DOUBLE, 0)
+  call ftoc_h5dump_data(keep, len(keep), '//x', 3, t, 4, 3, 0, VIDEZ5_DOUBLE, 0)
+  call ftoc_h5read_data(keep, len(keep), '', 0, sentinel, VIDEZ5_DOUBLE, 0)
+  call expect(all(sentinel > 41), 'read of an empty path left the buffer alone')
+  call ftoc_open_file_id(keep, len(keep), fid)
+  call ftoc_open_group_id(fid, '', 0, bad)
+  call expect(bad < 0, 'empty group path gives a negative handle')
+  call ftoc_open_group_id(fid, 'a//b', 4, bad)
+  call expect(bad < 0, 'empty group path component gives a negative handle')
+  call ftoc_close_file_id(fid)
+  call ftoc_printh5_double(keep, len(keep), '', 0, t, x, y, 4, 3, 't', 1, 'x', 1, 'y', 1)
+  call expect_open(0, 'empty paths')
+
+  call section('a dataset name that holds a group, a group path through a dataset')
+  call ftoc_h5dump_data(keep, len(keep), 'g', 1, t, 4, 3, 0, VIDEZ5_DOUBLE, 0)
+  call ftoc_h5read_data(keep, len(keep), 'g', 1, sentinel, VIDEZ5_DOUBLE, 0)
+  call expect(all(sentinel > 41), 'read of a group left the buffer alone')
+  call ftoc_h5dump_data(keep, len(keep), 'fields/t/x', 10, t, 4, 3, 0, VIDEZ5_DOUBLE, 0)
+  call ftoc_printh5_double_notitle(keep, len(keep), 'fields/t', 8, t, x, y, 4, 3)
+  call expect_open(0, 'groups and datasets mixed up')
+
+  call section('string lengths below 1')
+  call ftoc_h5dump_data(keep, len(keep), 'text/w', 6, words, 2, 0, 0, VIDEZ5_STRING, 0)
+  call ftoc_h5dump_data(keep, len(keep), 'text/w', 6, words, 2, 0, 0, VIDEZ5_STRING, -huge(1) - 1)
+  call ftoc_h5read_data(keep, len(keep), 'text/w', 6, words_back, VIDEZ5_STRING, -1)
+
+  call section('sizes that cannot describe the array')
+  call ftoc_h5dump_data(keep, len(keep), 'huge', 4, t, -1, 0, 0, VIDEZ5_DOUBLE, 0)
+  call ftoc_h5dump_data(keep, len(keep), 'huge', 4, t, 100000, 100000, 0, VIDEZ5_DOUBLE, 0)
+  call ftoc_h5dump_data(keep, len(keep), 'huge', 4, t, -1, -1, -1, VIDEZ5_INT, 0)
+  call ftoc_h5dump_data(keep, len(keep), 'huge', 4, words, 2, 0, 0, VIDEZ5_STRING, huge(1))
+  call ftoc_printh5_double(keep, len(keep), 'huge', 4, t, x, y, 100000, 100000, 't', 1, 'x', 1, 'y', 1)
+  call ftoc_printh5_int_notitle(keep, len(keep), 'huge', 4, [1, 2], x, y, -1, 1)
+  call ftoc_h5dump_data('never.h5', 8, 'huge', 4, t, -1, 0, 0, VIDEZ5_DOUBLE, 0)
+
+  call section('zero sizes and titles of length 0')
+  call ftoc_h5dump_data(keep, len(keep), 'zero', 4, t, 0, 0, 0, VIDEZ5_DOUBLE, 0)
+  call ftoc_printh5_double(keep, len(keep), 'untitled', 8, t, x, y, 4, 3, 'ignored', 0, '', 0, 'y', 0)
+
+  call section('values HDF5 cannot convert')
+  call ftoc_h5dump_data(keep, len(keep), 'text/w', 6, two, 2, 0, 0, VIDEZ5_DOUBLE, 0)
+  call ftoc_h5read_data(keep, len(keep), 'text/w', 6, sentinel, VIDEZ5_DOUBLE, 0)
+  call expect(all(sentinel > 41), 'read of strings as doubles left the buffer alone')
+  call expect_open(0, 'everything')
+  call section('done')
+end program bad_inputs

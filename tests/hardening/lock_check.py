@@ -1,0 +1,128 @@
+#!/usr/bin/python3
+"""A viewer holds the results file open (a real second process, through h5py,
+which takes HDF5's file lock) while a Fortran program writes and reads it: the
+library must wait the lock out and lose nothing; when the lock outlasts its
+patience it must say so in one line and leave the file alone.
+Usage: lock_check.py EXECUTABLE"""
+import os
+import subprocess
+import sys
+import tempfile
+import time
+
+import h5py
+import numpy as np
+
+HOLD_SECONDS = 2.0
+failures = []
+
+
+def expect(ok, what):
+    if not ok:
+        failures.append(what)
+
+
+def lines(*ls):
+    return "".join(l + "\n" for l in ls)
+
+
+HOLDER = """
+import sys, h5py
+f = h5py.File(sys.argv[1], "r")
+print("held", flush=True)
+sys.stdin.read()
+f.close()
+"""
+
+
+class Viewer:
+    """A second process with the file open read-only until released."""
+
+    def __init__(self, path, env):
+        self.proc = subprocess.Popen([sys.executable, "-c", HOLDER, path], env=env, stdin=subprocess.PIPE,
+                                     stdout=subprocess.PIPE)
+        ready = self.proc.stdout.readline()
+        expect(ready == b"held\n", f"viewer did not start: {ready!r}")
+        # The test means nothing if HDF5 does not lock here (file system, settings).
+        try:
+            h5py.File(path, "r+").close()
+            failures.append("the viewer's lock is not in effect: a read-write open succeeded")
+        except OSError:
+            pass
+
+    def release(self):
+        self.proc.stdin.close()
+        self.proc.wait(timeout=30)
+
+
+def run_held(exe, mode, d, env, hold):
+    """Runs the program while the viewer holds held.h5 for `hold` seconds (None: until it ends)."""
+    viewer = Viewer(os.path.join(d, "held.h5"), env)
+    program = subprocess.Popen([exe, mode], cwd=d, env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    if hold is not None:
+        time.sleep(hold)
+        # Still in its first call: it is waiting for the lock, not failing at once.
+        expect(program.poll() is None, f"{mode}: the program did not wait for the lock")
+        viewer.release()
+    out, err = program.communicate(timeout=60)
+    if hold is None:
+        viewer.release()
+    expect(program.returncode == 0, f"{mode}: exit status {program.returncode}; stderr: {err.decode()[-2000:]}")
+    return out.decode()
+
+
+def main():
+    exe = os.path.abspath(sys.argv[1])
+    env = dict(os.environ, GFORTRAN_UNBUFFERED_PRECONNECTED="y")
+    # Locking switched off from outside would make the test pointless.
+    env.pop("HDF5_USE_FILE_LOCKING", None)
+    os.environ.pop("HDF5_USE_FILE_LOCKING", None)
+    with tempfile.TemporaryDirectory(prefix="videz5-lock-") as d:
+        held = os.path.join(d, "held.h5")
+        with h5py.File(held, "w") as f:
+            f["seed"] = np.array([1.0, 2.0, 3.0])
+
+        out = run_held(exe, "write", d, env, HOLD_SECONDS)
+        expect(out == lines("== dumps while the file is held", "== done"), f"write: standard output {out!r}")
+        with h5py.File(held, "r") as f:
+            a = (np.arange(1, 21) * 0.5).reshape(4, 5)
+            expect(np.array_equal(f["seed"][()], [1.0, 2.0, 3.0]), "seed changed")
+            expect(np.array_equal(f["run/a"][()], a), "run/a lost")
+            expect(np.array_equal(f["run/k"][()], np.arange(10, 70, 10)), "run/k lost")
+            expect(np.array_equal(f["run/plot/data"][()], a), "run/plot/data lost")
+            expect(f["run/plot/title"][0] == b"held", "run/plot/title lost")
+            expect(isinstance(f.get("run/handles"), h5py.Group), "group made through handles lost")
+
+        out = run_held(exe, "read", d, env, HOLD_SECONDS)
+        expect(out == lines("== reads while the file is held", "== done"), f"read: standard output {out!r}")
+
+        with open(held, "rb") as f:
+            before = f.read()
+        out = run_held(exe, "giveup", d, env, None)
+        expect(out == lines("== a dump while the file stays held",
+                            "FILE LOCKED IN open_h5_file( held.h5 ), GAVE UP AFTER 10 s",
+                            "ERROR: H5Lexists(): Failed to look up dataset late!",
+                            "== done"), f"giveup: standard output {out!r}")
+        with open(held, "rb") as f:
+            expect(f.read() == before, "the file changed although the open gave up")
+
+        # An HDF5 file that fails to open for another reason is not waited for:
+        # taken for a lock, it would end in the give-up line.
+        damaged = os.path.join(d, "damaged.h5")
+        with open(damaged, "wb") as f:
+            f.write(before[:200])
+        run = subprocess.run([exe, "damaged"], cwd=d, env=env, capture_output=True, timeout=60)
+        expect(run.stdout.decode() == lines("== a damaged HDF5 file fails at once", "== done"),
+               f"damaged: standard output {run.stdout.decode()!r}")
+        with open(damaged, "rb") as f:
+            expect(f.read() == before[:200], "damaged file changed")
+
+    if failures:
+        print("\n".join("FAIL: " + f for f in failures))
+        return 1
+    print("locked files: ok")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,71 @@
+#!/usr/bin/env bash
+# Installs the build tree into a scratch prefix and uses it as another project
+# would: examples/consumer through find_package, a C++ and a Fortran file
+# through pkg-config alone. Usage: install_and_consume.sh BUILD_DIR SOURCE_DIR SANITIZE(0|1)
+set -euo pipefail
+build=$1 source=$2 sanitize=$3
+work=$(mktemp -d "${TMPDIR:-/tmp}/videz5-package-XXXXXX")
+trap 'rm -rf "$work"' EXIT
+prefix=$work/prefix
+# An instrumented library links only into instrumented programs.
+flags=""
+[ "$sanitize" = 1 ] && flags="-fsanitize=address,undefined"
+
+fail() { echo "FAIL: $*"; exit 1; }
+# Runs a command, showing its output only when it fails.
+quiet() { "$@" >"$work/log" 2>&1 || { cat "$work/log"; fail "$*"; }; }
+expect_output() {
+  local expected=$1; shift
+  local got
+  got=$("$@") || fail "$* exited with $?"
+  [ "$got" = "$expected" ] || fail "$*: got [$got], expected [$expected]"
+}
+
+quiet cmake --install "$build" --prefix "$prefix"
+pc=$(find "$prefix" -name videz5_c.pc)
+[ -n "$pc" ] || fail "no videz5_c.pc installed"
+libdir=$(dirname "$(dirname "$pc")")
+for f in include/videz5_c.h include/videz5.mod bin/videz5-plot; do
+  [ -f "$prefix/$f" ] || fail "$f not installed"
+done
+for f in libvidez5_c.so libvidez5_fortran.a cmake/videz5_c/videz5_cConfig.cmake \
+         cmake/videz5_c/videz5_cConfigVersion.cmake cmake/videz5_c/videz5_cTargets.cmake; do
+  [ -e "$libdir/$f" ] || fail "$libdir/$f not installed"
+done
+
+echo "== find_package(videz5_c 0.1) in examples/consumer"
+quiet cmake -S "$source/examples/consumer" -B "$work/consumer" -DCMAKE_PREFIX_PATH="$prefix" \
+  -DCMAKE_CXX_FLAGS="$flags" -DCMAKE_Fortran_FLAGS="$flags" -DCMAKE_EXE_LINKER_FLAGS="$flags"
+quiet cmake --build "$work/consumer"
+mkdir "$work/run"
+cd "$work/run"
+expect_output "consumer: rank 2, 3 x 2, read back T" "$work/consumer/consumer"
+expect_output "fields/f: rank 2 2 3
+plots/f/data: rank 2 2 3
+nothing: rank -1" "$work/consumer/consumer_shapes" consumer.h5 fields/f plots/f/data nothing
+# The installed library, not the build tree's.
+linked=$(ldd "$work/consumer/consumer")
+grep -q "libvidez5_c.so.* => $libdir/" <<<"$linked" || fail "consumer does not use $libdir: $linked"
+
+echo "== the version file refuses another minor version"
+if cmake -S "$source/examples/consumer" -B "$work/consumer-0.2" -DCMAKE_PREFIX_PATH="$prefix" \
+     -DVIDEZ5_WANTED_VERSION=0.2 >"$work/log" 2>&1; then
+  fail "find_package(videz5_c 0.2) accepted version 0.1"
+fi
+grep -q "0.1.0" "$work/log" || { cat "$work/log"; fail "no version named in the refusal"; }
+
+echo "== pkg-config"
+export PKG_CONFIG_PATH=$libdir/pkgconfig
+cflags=$(pkg-config --cflags videz5_c)
+libs=$(pkg-config --libs videz5_c)
+[ "$(pkg-config --modversion videz5_c)" = "0.1.0" ] || fail "pkg-config version"
+case " $libs " in *" -lvidez5_c "*) ;; *) fail "no -lvidez5_c in [$libs]" ;; esac
+case " $libs " in *" -lhdf5 "*) ;; *) fail "HDF5 missing from [$libs]" ;; esac
+# shellcheck disable=SC2086  # the flags are lists of words
+quiet g++ -std=c++17 $flags "$source/tests/package/pkgconfig_consumer.cpp" $cflags $libs -o "$work/pc_cxx"
+# shellcheck disable=SC2086
+quiet gfortran $flags "$source/examples/consumer/consumer.f90" $cflags $libs -o "$work/pc_fortran"
+rm -f consumer.h5
+expect_output "pkg-config consumer: rank 2, 2 x 2" env LD_LIBRARY_PATH="$libdir" "$work/pc_cxx"
+expect_output "consumer: rank 2, 3 x 2, read back T" env LD_LIBRARY_PATH="$libdir" "$work/pc_fortran"
+echo "package: ok"
