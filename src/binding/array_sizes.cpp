@@ -25,7 +25,8 @@ bool could_be_array(const void* data, std::uint64_t count, std::uint64_t element
     if (__builtin_mul_overflow(count, element_size, &bytes)) return false;
     const auto first = reinterpret_cast<std::uintptr_t>(data);
     if (bytes - 1 > UINTPTR_MAX - first) return false;
-    return mapped(first) && mapped(first + (bytes - 1));
+    // The caller's own pointer is where its array starts; wrong sizes show at the far end.
+    return mapped(first + (bytes - 1));
 }
 
 std::uint64_t at_least_one(unsigned int size) { return size == 0 ? 1 : size; }

@@ -14,8 +14,9 @@ enum ElementCode { kDouble = 0, kInt = 1, kString = 2 };
 
 inline bool valid_element_code(int code) { return code >= kDouble && code <= kString; }
 
-// A fresh copy of the element type for a valid code; for strings (space-padded,
-// as Fortran keeps them) of string_length bytes, which must be at least 1.
+// The element type for a valid code: the native double or int as HDF5 predefines
+// it, or a new string type (space-padded, as Fortran keeps them) of
+// string_length bytes, which must be at least 1.
 Hid make_element_type(int code, int string_length);
 
 // Bytes of one element of a valid code, as make_element_type makes it.
