@@ -30,20 +30,6 @@ void raw_create(const std::string& file) {
     H5Fclose(f);
 }
 
-void raw_new(const std::string& file, const std::string& name, const double* data) {
-    const hsize_t dims[1] = {kValues};
-    hid_t f = H5Fopen(file.c_str(), H5F_ACC_RDWR, H5P_DEFAULT);
-    hid_t g = H5Gopen2(f, "g", H5P_DEFAULT);
-    hid_t s = H5Screate_simple(1, dims, nullptr);
-    hid_t d = H5Dcreate2(g, name.c_str(), H5T_NATIVE_DOUBLE, s, H5P_DEFAULT, H5P_DEFAULT, H5P_DEFAULT);
-    bench::require(d >= 0, "raw H5Dcreate2");
-    bench::require(H5Dwrite(d, H5T_NATIVE_DOUBLE, H5S_ALL, H5S_ALL, H5P_DEFAULT, data) >= 0, "raw H5Dwrite");
-    H5Dclose(d);
-    H5Sclose(s);
-    H5Gclose(g);
-    H5Fclose(f);
-}
-
 struct Checkpoint {
     long k;
     bench::Repetitions reps;
@@ -63,7 +49,7 @@ int main() {
     // The first dataset: the library creates file and group on its own; the raw side with the core calls.
     bench::lib_dump_doubles(lib_file, bench::numbered("g/d", 1), data, kValues);
     raw_create(raw_file);
-    raw_new(raw_file, bench::numbered("d", 1), data);
+    bench::raw_new_dataset(raw_file, bench::numbered("d", 1), data, kValues);
 
     std::array<Checkpoint, kCheckpoints.size()> points;
     for (std::size_t c = 0; c < points.size(); ++c) points[c].k = kCheckpoints[c];
@@ -77,7 +63,7 @@ int main() {
             },
             [&](long n) {
                 data[0] = static_cast<double>(n);
-                raw_new(raw, bench::numbered("d", n), data);
+                bench::raw_new_dataset(raw, bench::numbered("d", n), data, kValues);
             },
             block);
     };
@@ -91,7 +77,7 @@ int main() {
         unlink(raw.c_str());
         bench::lib_dump_doubles(lib, bench::numbered("g/d", 1), data, kValues);
         raw_create(raw);
-        raw_new(raw, bench::numbered("d", 1), data);
+        bench::raw_new_dataset(raw, bench::numbered("d", 1), data, kValues);
         bench::Block untimed, block;
         dump_pair(lib, raw, 2, first_k - kBlock - 1, untimed);
         dump_pair(lib, raw, first_k - kBlock + 1, kBlock, block);

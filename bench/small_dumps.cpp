@@ -17,20 +17,6 @@ constexpr int kValues = 100;
 constexpr int kRepetitions = 21;  // measured, after one warm-up block
 constexpr long kCallsPerRepetition = 200;
 
-void raw_new(const std::string& file, const std::string& name, const double* data) {
-    const hsize_t dims[1] = {kValues};
-    hid_t f = H5Fopen(file.c_str(), H5F_ACC_RDWR, H5P_DEFAULT);
-    hid_t g = H5Gopen2(f, "g", H5P_DEFAULT);
-    hid_t s = H5Screate_simple(1, dims, nullptr);
-    hid_t d = H5Dcreate2(g, name.c_str(), H5T_NATIVE_DOUBLE, s, H5P_DEFAULT, H5P_DEFAULT, H5P_DEFAULT);
-    bench::require(d >= 0, "raw H5Dcreate2");
-    bench::require(H5Dwrite(d, H5T_NATIVE_DOUBLE, H5S_ALL, H5S_ALL, H5P_DEFAULT, data) >= 0, "raw H5Dwrite");
-    H5Dclose(d);
-    H5Sclose(s);
-    H5Gclose(g);
-    H5Fclose(f);
-}
-
 void raw_overwrite(const std::string& file, const char* path, const double* data) {
     hid_t f = H5Fopen(file.c_str(), H5F_ACC_RDWR, H5P_DEFAULT);
     hid_t d = H5Dopen2(f, path, H5P_DEFAULT);
@@ -61,7 +47,7 @@ int main() {
         hid_t g = H5Gcreate2(f, "g", H5P_DEFAULT, H5P_DEFAULT, H5P_DEFAULT);
         H5Gclose(g);
         H5Fclose(f);
-        raw_new(raw_file, "d00000", data);
+        bench::raw_new_dataset(raw_file, "d00000", data, kValues);
     }
 
     long next = 1;
@@ -76,7 +62,7 @@ int main() {
             },
             [&](long j) {
                 data[0] = static_cast<double>(j);
-                raw_new(raw_file, bench::numbered("d", j), data);
+                bench::raw_new_dataset(raw_file, bench::numbered("d", j), data, kValues);
             },
             block);
         next += kCallsPerRepetition;
