@@ -7,6 +7,15 @@
 #include <fstream>
 #include <iostream>
 
+namespace {
+
+hid_t refuse_not_hdf5(const std::string& name) {
+    std::cout << "NOT AN HDF5 FILE IN open_h5_file( " << name << " ), LEFT UNTOUCHED" << std::endl;
+    return H5I_INVALID_HID;
+}
+
+}  // namespace
+
 bool file_exists(const std::string& name) {
     // A FIFO exists, and opening it to read would wait for a writer for good.
     struct stat kind;
@@ -32,12 +41,12 @@ hid_t open_h5_file(const std::string& name, bool must_exist) {
         if (file_id >= 0) return file_id;
     }
 
-    struct stat kind;
+    struct stat st;
+    const bool stands = stat(name.c_str(), &st) == 0;
     // A directory or a device (/dev/null, say) is no place for a results file
     // either, and a FIFO would block the probe below for good.
-    if (stat(name.c_str(), &kind) == 0 && !S_ISREG(kind.st_mode)) {
-        std::cout << "NOT AN HDF5 FILE IN open_h5_file( " << name << " ), LEFT UNTOUCHED" << std::endl;
-        return H5I_INVALID_HID;
+    if (stands && !S_ISREG(st.st_mode)) {
+        return refuse_not_hdf5(name);
     }
 
     htri_t is_hdf5;
@@ -51,12 +60,10 @@ hid_t open_h5_file(const std::string& name, bool must_exist) {
     // just as before; a lock held by another process is waited out first.
     if (is_hdf5 > 0) return videz5::detail::open_h5_file_waiting(name);
 
-    struct stat st;
-    if (stat(name.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+    if (stands) {
         // Someone else's data (or a file we cannot read): refuse rather than truncate.
         if (st.st_size > 0) {
-            std::cout << "NOT AN HDF5 FILE IN open_h5_file( " << name << " ), LEFT UNTOUCHED" << std::endl;
-            return H5I_INVALID_HID;
+            return refuse_not_hdf5(name);
         }
         // An empty file holds nothing and may be replaced.
         return videz5::detail::create_h5_file(name, H5F_ACC_TRUNC);
