@@ -92,10 +92,11 @@ contains
 
   ! The mean without the slowest tenth: a call that loses the processor to
   ! another process for milliseconds must not decide the figure (as in the C++ programs).
-  double precision function trimmed_mean(values)
+  ! The values in ascending order (insertion sort: a few dozen repetitions).
+  function sorted(values) result(v)
     double precision, intent(in) :: values(:)
     double precision :: v(size(values)), t
-    integer :: i, j, keep
+    integer :: i, j
     v = values
     do i = 2, size(v)
       t = v(i)
@@ -107,6 +108,13 @@ contains
       end do
       v(j + 1) = t
     end do
+  end function
+
+  double precision function trimmed_mean(values)
+    double precision, intent(in) :: values(:)
+    double precision :: v(size(values))
+    integer :: keep
+    v = sorted(values)
     keep = size(v) - size(v) / 10
     trimmed_mean = sum(v(1:keep)) / keep
   end function
@@ -114,19 +122,9 @@ contains
   ! The q-quantile (0..1) of the values, interpolated between neighbours.
   double precision function quantile(values, q)
     double precision, intent(in) :: values(:), q
-    double precision :: v(size(values)), t, position
-    integer :: i, j, below
-    v = values
-    do i = 2, size(v)
-      t = v(i)
-      j = i - 1
-      do while (j >= 1)
-        if (v(j) <= t) exit
-        v(j + 1) = v(j)
-        j = j - 1
-      end do
-      v(j + 1) = t
-    end do
+    double precision :: v(size(values)), position
+    integer :: below
+    v = sorted(values)
     position = q * (size(v) - 1)
     below = int(position) + 1
     if (below >= size(v)) then

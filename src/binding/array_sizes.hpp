@@ -3,7 +3,7 @@
 // argument order) would have HDF5 read far past the array: a crash, or a
 // dataset of that size created over whatever memory follows. What is plainly
 // impossible is refused before any file is touched: a byte count beyond 64
-// bits, or an array whose first or last byte is not mapped in this process.
+// bits, or an array whose last byte is not mapped in this process.
 // Sizes that overstate the array but end in mapped memory cannot be told apart.
 #pragma once
 
