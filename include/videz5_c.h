@@ -53,8 +53,9 @@ void close_path(const std::vector<std::string>& components, const std::vector<hi
 
 /*
  * The one way datasets are written: created when absent; overwritten in place
- * when rank and every size match (the stored type stays, HDF5 converts);
- * otherwise refused with a message on standard output and -1.
+ * when rank and every size match and the stored element type holds every new
+ * value exactly (the stored type stays, HDF5 converts); otherwise refused with
+ * a message on standard output and -1.
  */
 int H5LTmake_dataset_sane(hid_t loc_id, const char* dset_name, int rank, const hsize_t* dims,
                           hid_t type_id, const void* buffer);
@@ -75,7 +76,8 @@ int h5get_dims(hid_t loc_id, const std::string& path, std::vector<hsize_t>& dims
 /*
  * Reads the dataset at path only when its sizes are exactly the dump's
  * dimension list of dim1 x dim2 x dim3 (Fortran sizes, 0 = absent), type_id is
- * element_size bytes and HDF5 can convert the stored elements to it. Otherwise
+ * element_size bytes and HDF5 can convert every stored value to it without
+ * changing it (no fraction dropped, nothing out of range). Otherwise
  * the buffer is left alone and a negative VIDEZ5_ status returned. stored_dims
  * receives the stored sizes (HDF5 order) whenever a dataset was found. Prints
  * nothing.

@@ -3,6 +3,7 @@
 
 #include "videz5_c.h"
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -52,9 +53,21 @@ private:
 int close_file(hid_t file_id);
 int close_group(hid_t group_id);
 
-// Opens an existing HDF5 file read-only, printing nothing; negative when there
-// is none under the name, it is not HDF5, or another process holds it locked.
-hid_t open_h5_file_read_only(const std::string& name);
+// How long an open waits for a lock that another process holds before it gives up.
+inline constexpr std::chrono::seconds kLockPatience{10};
+
+// Opens a file by name read-write, or gives it its first bytes when nothing or
+// an empty file stands under the name; a non-empty file that is not HDF5 is
+// refused. Waits out another process's lock. Prints one line naming the file
+// and the cause when it fails. With must_exist, a missing file prints two lines
+// and aborts the process. With reading, a file that may not be written (its
+// permissions, a read-only file system) is opened read-only instead.
+hid_t open_named_file(const std::string& name, bool must_exist, bool reading);
+
+// Opens an existing HDF5 file read-only, printing nothing, waiting out a lock
+// that another process holds; negative when there is no file under the name,
+// it is not HDF5, or it stayed locked (locked_out then says so).
+hid_t open_h5_file_read_only(const std::string& name, bool* locked_out = nullptr);
 
 // The file access property list for every file the library opens: HDF5's
 // POSIX access, with metadata committed in an order that a kill at any moment
@@ -62,12 +75,5 @@ hid_t open_h5_file_read_only(const std::string& name);
 // finds a file already open in the process only through the same driver.
 // Shared and kept open: never close it.
 hid_t file_access();
-// H5Fcreate with file_access() (flags as H5Fcreate takes them), leaving on disk
-// either an empty file or a complete empty HDF5 file, never anything between.
-hid_t create_h5_file(const std::string& name, unsigned flags);
-// H5Fopen read-write of an existing HDF5 file that waits, quietly, for up to
-// 10 s while another process holds it locked, then prints one line and gives
-// up (file_lock.cpp). Other failures come back at once, reported by HDF5.
-hid_t open_h5_file_waiting(const std::string& name);
 
 }  // namespace videz5::detail

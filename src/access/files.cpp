@@ -1,20 +1,202 @@
-// Opening files by name: read-write when HDF5, created otherwise, never clobbered.
+// Opening files by name: read-write when HDF5, created otherwise, never
+// clobbered, and shared safely with other processes that open, create or hold
+// the same name at the same time (an array job, a solver beside its
+// post-processor).
+//
+// HDF5 locks a file for as long as a process has it open, and a viewer or a
+// sibling job holding the file makes an open fail at once: every dump of that
+// call would be lost. Such a lock is usually let go soon, so opens and
+// creations wait it out with growing pauses for a while. Only the lock
+// failure is waited out; HDF5 names it in its error stack, and every other
+// failure is reported at once, with its cause.
+//
+// A new file is never made by HDF5's truncating create: a second process
+// doing the same would truncate the first one's file under it. Instead the
+// bytes of a new, empty HDF5 file are written into the name's file while it
+// is empty, under an exclusive lock and after checking again that it is still
+// empty; then the file is opened as any existing one. Whoever comes second
+// finds a whole HDF5 file and opens it.
 #include "access.hpp"
+#include "../detail/hid.hpp"
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
+#include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <iostream>
+#include <thread>
+#include <vector>
 
+namespace videz5::detail {
 namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Short first pauses: a sibling writer holds the file for a few milliseconds.
+constexpr std::chrono::milliseconds kFirstPause{1};
+constexpr std::chrono::milliseconds kLongestPause{100};
+
+// Growing pauses until the patience is spent.
+class Patience {
+public:
+    // False when the time is up; otherwise pauses once and returns true.
+    bool pause() {
+        const auto left = kLockPatience - (Clock::now() - start_);
+        if (left <= Clock::duration::zero()) return false;
+        std::this_thread::sleep_for(std::min<Clock::duration>(pause_, left));
+        pause_ = std::min(pause_ * 2, kLongestPause);
+        return true;
+    }
+
+private:
+    Clock::time_point start_ = Clock::now();
+    std::chrono::milliseconds pause_ = kFirstPause;
+};
 
 hid_t refuse_not_hdf5(const std::string& name) {
     std::cout << "NOT AN HDF5 FILE IN open_h5_file( " << name << " ), LEFT UNTOUCHED" << std::endl;
     return H5I_INVALID_HID;
 }
 
+hid_t refuse_cannot_open(const std::string& name, const std::string& cause) {
+    std::cout << "CANNOT OPEN FILE IN open_h5_file( " << name << " ): " << cause << std::endl;
+    return H5I_INVALID_HID;
+}
+
+hid_t refuse_locked(const std::string& name) {
+    std::cout << "FILE LOCKED IN open_h5_file( " << name << " ), GAVE UP AFTER " << kLockPatience.count() << " s"
+              << std::endl;
+    return H5I_INVALID_HID;
+}
+
+struct StackScan {
+    bool lock = false;
+    std::string innermost;
+};
+
+herr_t scan_error(unsigned n, const H5E_error2_t* error, void* data) {
+    auto* scan = static_cast<StackScan*>(data);
+    if (error->cls_id == H5E_ERR_CLS && error->min_num == H5E_CANTLOCKFILE) scan->lock = true;
+    if (n == 0 && error->desc != nullptr) scan->innermost = error->desc;
+    return 0;
+}
+
+// What HDF5's current error stack says: a lock held elsewhere, and the
+// innermost failure (what went wrong rather than where).
+StackScan scan_error_stack() {
+    StackScan scan;
+    H5Ewalk2(H5E_DEFAULT, H5E_WALK_UPWARD, scan_error, &scan);
+    return scan;
+}
+
+struct Opened {
+    hid_t id = H5I_INVALID_HID;
+    bool locked_out = false;  // another process held the file all along
+    std::string hdf5_cause;   // HDF5's innermost error when it failed otherwise
+};
+
+// H5Fopen, quiet, waiting out a lock that another process holds.
+Opened open_waiting(const std::string& name, unsigned flags) {
+    ErrorPrintingOff quiet;
+    Patience patience;
+    Opened opened;
+    for (;;) {
+        opened.id = H5Fopen(name.c_str(), flags, file_access());
+        if (opened.id >= 0) return opened;
+        const StackScan scan = scan_error_stack();
+        if (!scan.lock) {
+            opened.hdf5_cause = scan.innermost;
+            return opened;
+        }
+        if (!patience.pause()) {
+            opened.locked_out = true;
+            return opened;
+        }
+    }
+}
+
+// errno of opening the name with flags ourselves; 0 when that works.
+int open_errno(const std::string& name, int flags) {
+    const int fd = ::open(name.c_str(), flags | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) return errno;
+    ::close(fd);
+    return 0;
+}
+
+class Fd {
+public:
+    explicit Fd(int fd) : fd_(fd) {}
+    ~Fd() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    int get() const { return fd_; }
+
+private:
+    int fd_;
+};
+
+// The bytes of a new, empty HDF5 file, as HDF5 creates it with default
+// properties; made once in memory, by HDF5 itself.
+const std::vector<unsigned char>& empty_file_image() {
+    static const std::vector<unsigned char> image = [] {
+        std::vector<unsigned char> bytes;
+        ErrorPrintingOff quiet;
+        Hid fapl(H5Pcreate(H5P_FILE_ACCESS), H5Pclose);
+        // In memory only: nothing reaches the disk under this name.
+        if (!fapl.valid() || H5Pset_fapl_core(fapl.get(), 4096, false) < 0) return bytes;
+        Hid file = own_file(
+            H5Fcreate("videz5 empty file image", H5F_ACC_TRUNC, H5P_DEFAULT, fapl.get()));
+        if (!file.valid() || H5Fflush(file.get(), H5F_SCOPE_LOCAL) < 0) return bytes;
+        const ssize_t size = H5Fget_file_image(file.get(), nullptr, 0);
+        if (size <= 0) return bytes;
+        bytes.resize(static_cast<std::size_t>(size));
+        if (H5Fget_file_image(file.get(), bytes.data(), bytes.size()) != size) bytes.clear();
+        return bytes;
+    }();
+    return image;
+}
+
+constexpr int kLockedOut = -1;
+
+// Gives the file under name an empty HDF5 file's bytes when it is empty,
+// creating it when there is none. Only under an exclusive lock, and only when
+// the file is still empty once the lock is held: a file that another process
+// holds open, or has filled meanwhile, is never written. 0 when the name now
+// holds a non-empty file (not necessarily ours), kLockedOut when another
+// process held the file all along, or an errno value.
+int fill_empty_file(const std::string& name) {
+    const std::vector<unsigned char>& image = empty_file_image();
+    if (image.empty()) return ENOMEM;
+    // No O_TRUNC, no O_EXCL: whatever stands under the name is kept and looked at.
+    const Fd fd(::open(name.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOCTTY, 0666));
+    if (fd.get() < 0) return errno;
+    Patience patience;
+    while (flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
+        // A file system without locks: there is nobody to exclude, as for HDF5's own opens.
+        if (errno == ENOSYS || errno == ENOLCK) break;
+        if (errno != EWOULDBLOCK && errno != EINTR) return errno;
+        if (!patience.pause()) return kLockedOut;
+    }
+    struct stat st;
+    if (fstat(fd.get(), &st) != 0) return errno;
+    if (!S_ISREG(st.st_mode) || st.st_size != 0) return 0;
+    // One write of under a page: a kill leaves the file empty or whole.
+    const ssize_t written = pwrite(fd.get(), image.data(), image.size(), 0);
+    if (written < 0) return errno;
+    if (static_cast<std::size_t>(written) != image.size()) return EIO;
+    return 0;  // the lock goes with the descriptor
+}
+
 }  // namespace
+}  // namespace videz5::detail
 
 bool file_exists(const std::string& name) {
     // A FIFO exists, and opening it to read would wait for a writer for good.
@@ -25,54 +207,86 @@ bool file_exists(const std::string& name) {
 }
 
 hid_t open_h5_file(const std::string& name, bool must_exist) {
+    return videz5::detail::open_named_file(name, must_exist, false);
+}
+
+namespace videz5::detail {
+namespace {
+
+// An existing, non-empty file under name that did not open read-write at the first try.
+hid_t open_existing(const std::string& name, bool reading) {
+    htri_t is_hdf5;
+    {
+        ErrorPrintingOff quiet;
+        is_hdf5 = H5Fis_hdf5(name.c_str());
+    }
+    if (is_hdf5 <= 0) {
+        // Someone else's data is refused rather than truncated; a file that
+        // cannot even be read is reported with the reason.
+        const int error = is_hdf5 < 0 ? open_errno(name, O_RDONLY) : 0;
+        return error != 0 ? refuse_cannot_open(name, std::strerror(error)) : refuse_not_hdf5(name);
+    }
+    const Opened opened = open_waiting(name, H5F_ACC_RDWR);
+    if (opened.id >= 0) return opened.id;
+    if (opened.locked_out) return refuse_locked(name);
+    const int error = open_errno(name, O_RDWR);
+    if (reading && (error == EACCES || error == EPERM || error == EROFS)) {
+        // An archived results file (read-only, or on a read-only file system)
+        // can still be read.
+        const Opened read_only = open_waiting(name, H5F_ACC_RDONLY);
+        if (read_only.id >= 0) return read_only.id;
+        if (read_only.locked_out) return refuse_locked(name);
+    }
+    refuse_cannot_open(name, error != 0 ? std::string(std::strerror(error))
+                                        : opened.hdf5_cause.empty() ? "HDF5 cannot open it" : opened.hdf5_cause);
+    // Again under the caller's error printing, so that HDF5 reports the failure
+    // just as it did before there was any waiting.
+    return H5Fopen(name.c_str(), H5F_ACC_RDWR, file_access());
+}
+
+}  // namespace
+
+hid_t open_named_file(const std::string& name, bool must_exist, bool reading) {
     if (must_exist && !file_exists(name)) {
         std::cout << "NONEXISTENT FILE IN open_h5_file( " << name << " )" << std::endl;
         std::cout << "ABORTING" << std::endl;
         std::abort();
     }
-
-    {
-        // By far the most common call reopens an HDF5 file that it wrote before.
-        // Trying that open first, quietly, spares a separate signature probe
-        // (one more open, read and close of the file) on every dump; whatever
-        // fails here is decided below exactly as if this attempt had not been made.
-        videz5::detail::ErrorPrintingOff quiet;
-        const hid_t file_id = H5Fopen(name.c_str(), H5F_ACC_RDWR, videz5::detail::file_access());
-        if (file_id >= 0) return file_id;
-    }
-
-    struct stat st;
-    const bool stands = stat(name.c_str(), &st) == 0;
-    // A directory or a device (/dev/null, say) is no place for a results file
-    // either, and a FIFO would block the probe below for good.
-    if (stands && !S_ISREG(st.st_mode)) {
-        return refuse_not_hdf5(name);
-    }
-
-    htri_t is_hdf5;
-    {
-        // A missing file is the ordinary case here, not an error worth printing.
-        videz5::detail::ErrorPrintingOff quiet;
-        is_hdf5 = H5Fis_hdf5(name.c_str());
-    }
-    // An HDF5 file that would not open read-write (permissions, a lock): open it
-    // again with the caller's error printing, so that the failure is reported
-    // just as before; a lock held by another process is waited out first.
-    if (is_hdf5 > 0) return videz5::detail::open_h5_file_waiting(name);
-
-    if (stands) {
-        // Someone else's data (or a file we cannot read): refuse rather than truncate.
-        if (st.st_size > 0) {
-            return refuse_not_hdf5(name);
+    // Two rounds normally do: one gives a missing or empty file its first bytes,
+    // the next opens it. More only while others keep replacing the name.
+    for (int round = 0; round < 4; ++round) {
+        {
+            // By far the most common call reopens an HDF5 file that it wrote
+            // before. Trying that open first, quietly, spares a separate
+            // signature probe on every dump; whatever fails here is decided
+            // below exactly as if this attempt had not been made.
+            ErrorPrintingOff quiet;
+            const hid_t file_id = H5Fopen(name.c_str(), H5F_ACC_RDWR, file_access());
+            if (file_id >= 0) return file_id;
         }
-        // An empty file holds nothing and may be replaced.
-        return videz5::detail::create_h5_file(name, H5F_ACC_TRUNC);
+        struct stat st;
+        if (stat(name.c_str(), &st) != 0) {
+            if (errno != ENOENT) return refuse_cannot_open(name, std::strerror(errno));
+        } else if (!S_ISREG(st.st_mode)) {
+            // A directory or a device (/dev/null, say) is no place for a
+            // results file, and a FIFO would block the probe for good.
+            return refuse_not_hdf5(name);
+        } else if (st.st_size > 0) {
+            return open_existing(name, reading);
+        }
+        // Nothing, or an empty file, under the name.
+        const int error = fill_empty_file(name);
+        if (error == kLockedOut) return refuse_locked(name);
+        if (error != 0) return refuse_cannot_open(name, std::strerror(error));
     }
-    // Exclusive: a file that appeared since the probe makes this fail instead of being truncated.
-    return videz5::detail::create_h5_file(name, H5F_ACC_EXCL);
+    return refuse_cannot_open(name, "replaced by other processes while being opened");
 }
 
-namespace videz5::detail {
+hid_t open_h5_file_read_only(const std::string& name, bool* locked_out) {
+    const Opened opened = open_waiting(name, H5F_ACC_RDONLY);
+    if (locked_out != nullptr) *locked_out = opened.locked_out;
+    return opened.id;
+}
 
 int close_file(hid_t file_id) { return H5Fclose(file_id); }
 int close_group(hid_t group_id) { return H5Gclose(group_id); }

@@ -505,12 +505,4 @@ hid_t file_access() {
     return fapl < 0 ? H5P_DEFAULT : fapl;
 }
 
-hid_t create_h5_file(const std::string& name, unsigned flags) {
-    Hid file(H5Fcreate(name.c_str(), flags, H5P_DEFAULT, file_access()), H5Fclose);
-    // Until its first commit the new file is empty on disk, which the next open
-    // replaces; this flush makes it a complete empty HDF5 file in one write.
-    if (file.valid()) H5Fflush(file.get(), H5F_SCOPE_LOCAL);
-    return file.release();
-}
-
 }  // namespace videz5::detail

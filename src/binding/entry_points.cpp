@@ -15,9 +15,10 @@ namespace {
 
 using videz5::detail::Hid;
 
-// A file opened by name for the length of one call.
-Hid open_named_file(const char* name, const unsigned int* name_length, bool must_exist) {
-    return videz5::detail::own_file(open_h5_file(charToString(name, name_length), must_exist));
+// A file opened by name for the length of one call; a read can do with read-only access.
+Hid open_named_file(const char* name, const unsigned int* name_length, bool reading) {
+    return videz5::detail::own_file(
+        videz5::detail::open_named_file(charToString(name, name_length), reading, reading));
 }
 
 // Element types are checked before any file is touched: an abort with a file

@@ -89,9 +89,14 @@ void ftoc_h5read_data_checked_(const char* name, const unsigned int* name_length
     if (*status != VIDEZ5_READ_OK) return;
 
     const std::string name_text = charToString(name, name_length);
-    Hid file = videz5::detail::own_file(videz5::detail::open_h5_file_read_only(name_text));
+    bool locked_out = false;
+    Hid file = videz5::detail::own_file(videz5::detail::open_h5_file_read_only(name_text, &locked_out));
     if (!file.valid()) {
-        say(where(file_exists(name_text) ? "CANNOT OPEN FILE" : "NONEXISTENT FILE", name_text));
+        if (locked_out)
+            say(where("FILE LOCKED", name_text) + ", GAVE UP AFTER " +
+                std::to_string(videz5::detail::kLockPatience.count()) + " s");
+        else
+            say(where(file_exists(name_text) ? "CANNOT OPEN FILE" : "NONEXISTENT FILE", name_text));
         *status = VIDEZ5_NO_FILE;
         return;
     }

@@ -2,6 +2,7 @@
 #include "videz5_c.h"
 #include "nxdata.hpp"
 #include "../access/access.hpp"
+#include "../transfer/transfer.hpp"
 
 #include <array>
 
@@ -11,6 +12,7 @@ template <typename T>
 void write_record(hid_t loc_id, const std::string& path, const T* data, hid_t data_type, const double* x,
                   const double* y, const unsigned int* nx, const unsigned int* ny,
                   std::vector<std::string>& titles) {
+    using videz5::detail::DatasetWrite;
     videz5::detail::PathWalk walk(loc_id, path, 1, true);
     const hid_t record = walk.deepest();
 
@@ -25,13 +27,33 @@ void write_record(hid_t loc_id, const std::string& path, const T* data, hid_t da
     if (nx_value > 1) dims[rank++] = nx_value;
     if (rank == 0) rank = 1;
 
-    const int data_status = H5LTmake_dataset_sane(record, "data", rank, dims.data(), data_type, data);
-    H5LTmake_dataset_sane(record, "Y", 1, &dims[0], H5T_NATIVE_DOUBLE, y);
-    H5LTmake_dataset_sane(record, "X", 1, &dims[1], H5T_NATIVE_DOUBLE, x);
+    // Every dataset is checked before any is written: a record that pairs new
+    // data with an old axis, or the reverse, would plot wrong without a word.
+    std::vector<DatasetWrite> writes;
+    writes.reserve(6);
+    writes.emplace_back(record, "data", rank, dims.data(), data_type, data);
+    writes.emplace_back(record, "Y", 1, &dims[0], H5T_NATIVE_DOUBLE, y);
+    writes.emplace_back(record, "X", 1, &dims[1], H5T_NATIVE_DOUBLE, x);
     static const std::vector<std::string> keys{"title", "xtitle", "ytitle"};
-    h5dump_str_dataset(record, keys, titles);
+    std::vector<videz5::detail::Hid> title_types;
+    const hsize_t one = 1;
+    if (videz5::detail::string_lists_match(keys, titles)) {
+        for (std::size_t i = 0; i < keys.size(); ++i) {
+            title_types.push_back(videz5::detail::string_type_for(titles[i]));
+            writes.emplace_back(record, keys[i].c_str(), 1, &one, title_types.back().get(), titles[i].c_str(),
+                                true);
+        }
+    }
+    for (const DatasetWrite& write : writes)
+        if (write.refused()) return;
+
+    int data_status = 0;
+    for (DatasetWrite& write : writes) {
+        const int status = write.carry_out();
+        if (&write == &writes.front()) data_status = status;
+    }
     // Additive: the six datasets above are what stored files and their readers rely on.
-    // A "data" written without refusal has exactly the rank just asked for.
+    // A "data" written without failure has exactly the rank just asked for.
     videz5::detail::write_nxdata_attributes(record, data_status >= 0 ? rank : -1);
 }
 

@@ -75,6 +75,11 @@ int h5read_data_checked(hid_t loc_id, const std::string& path, void* buffer, con
         if (!stored_type.valid() || H5Tfind(stored_type.get(), type_id, &conversion) == nullptr)
             return VIDEZ5_TYPE_MISMATCH;
     }
+    // A conversion that exists can still lose values (a fraction, a value out
+    // of range); the buffer is only written once every value is known to fit.
+    const int exact = videz5::detail::reads_exactly(dataset.get(), type_id);
+    if (exact < 0) return VIDEZ5_READ_FAILED;
+    if (exact == 0) return VIDEZ5_TYPE_MISMATCH;
     if (H5Dread(dataset.get(), type_id, H5S_ALL, H5S_ALL, H5P_DEFAULT, buffer) < 0) return VIDEZ5_READ_FAILED;
     return VIDEZ5_READ_OK;
 }

@@ -34,6 +34,55 @@ std::vector<hsize_t> dump_dims(unsigned int dim1, unsigned int dim2, unsigned in
 // anything; invalid when there is no dataset there.
 Hid open_dataset_at(hid_t loc_id, const std::string& path);
 
+// One dataset write of the guarded kind, decided before anything is written,
+// so that a record of several datasets is written whole or not at all. The
+// constructor looks up the name and checks the new values against what is
+// stored there (shape, then whether the stored element type holds every value
+// exactly), printing the refusal lines when they cannot be written. The name,
+// sizes, type and buffer must outlive the object.
+class DatasetWrite {
+public:
+    // may_grow: a one-element fixed-length string dataset too short for the
+    // new text is replaced by one of the new size rather than refused.
+    DatasetWrite(hid_t loc_id, const char* name, int rank, const hsize_t* dims, hid_t type_id, const void* buffer,
+                 bool may_grow = false);
+
+    bool refused() const { return action_ == Action::kRefuse; }
+    // Creates, overwrites in place or replaces; the guarded write's status.
+    int carry_out();
+
+private:
+    enum class Action { kCreate, kOverwrite, kReplace, kRefuse };
+    Action plan(bool may_grow);
+
+    hid_t loc_id_;
+    const char* name_;
+    int rank_;
+    const hsize_t* dims_;
+    hid_t type_id_;
+    const void* buffer_;
+    Hid dataset_;  // the stored dataset, for an overwrite
+    Action action_;
+};
+
+// Prints "Vector inputs do not match in length! ..." and returns false when
+// the lists of names and texts differ in length.
+bool string_lists_match(const std::vector<std::string>& names, const std::vector<std::string>& values);
+// The type of a one-element string dataset holding value: a C string of its
+// bytes, terminator not stored; an empty text is its terminator alone.
+Hid string_type_for(const std::string& value);
+
+// Names an element type in messages: "double", "int", "string of 8 bytes", ...
+std::string element_type_name(hid_t type);
+// Whether count values of type from, at values, convert to type to without
+// any change (numbers: no rounding, clipping or lost fraction; texts: the text
+// kept whole, trailing blanks aside). Different kinds never do.
+bool converts_exactly(hid_t from, hid_t to, const void* values, std::size_t count);
+// Whether the numbers stored in dataset read as memory_type without any
+// change: 1 yes (also for texts, which reads cut or pad), 0 no, -1 the check
+// itself failed.
+int reads_exactly(hid_t dataset, hid_t memory_type);
+
 // Creates, or replaces whole, the fixed-length ASCII string attribute name on
 // object: a scalar holding values[0], or with as_array a 1-D array of them all.
 // Negative on failure.

@@ -62,6 +62,7 @@ def check_handles(d, out):
         "== reopen keeps contents and adds to them",
         "== unknown and stale handles fail quietly",
         "== a name that cannot be created",
+        "CANNOT OPEN FILE IN open_h5_file( no/such/dir/x.h5 ): No such file or directory",
         "== a file that is not HDF5 is left alone",
         "NOT AN HDF5 FILE IN open_h5_file( notes.txt ), LEFT UNTOUCHED",
         "== an empty file is replaced",
@@ -84,6 +85,10 @@ def check_arrays(d, out):
         "== dumps of every rank and type",
         "== read back",
         "== overwrite in place",
+        "Cannot overwrite existing dataset ints!",
+        "type of existing dataset is int and new type is double",
+        "Cannot overwrite existing dataset words!",
+        "type of existing dataset is string of 8 bytes and new type is string of 12 bytes",
         "== a changed shape is refused",
         "Cannot overwrite existing dataset t!",
         "rank of existing dataset is 2 and new rank is = 3",
@@ -106,8 +111,8 @@ def check_arrays(d, out):
         expect_dataset(f, "fields/t", (3, 4), "f8", -fortran(4, 3, scale=0.5))
         expect_dataset(f, "fields/cube", (2, 3, 4), "f8", fortran(4, 3, 2))
         expect(f["fields/cube"][1, 2, 3] == 24 and f["fields/cube"][0, 0, 1] == 2, "element (i,j,k) is [k][j][i]")
-        # Doubles written over ints: the dataset stays int, values converted.
-        expect_dataset(f, "ints", (2, 3), "i4", np.trunc(fortran(3, 2, scale=1.9)).astype(int))
+        # Whole doubles written over ints: the dataset stays int; the fractions were refused.
+        expect_dataset(f, "ints", (2, 3), "i4", fortran(3, 2, scale=10).astype(int))
         expect_dataset(f, "text/words", (10,), "S", [f"w{i}".ljust(8).encode() for i in range(1, 11)],
                        strsize=8, pad=h5py.h5t.STR_SPACEPAD)
         expect_dataset(f, "abs/path", (12,), "f8", np.arange(1, 13) * 0.5)
@@ -158,13 +163,15 @@ def check_plots(d, out):
         # An empty title: its terminator alone, which reads back empty.
         expect_dataset(f, r + "/ytitle", (1,), "S", [b""], strsize=1, **TITLED)
         # The four count cases.
-        r = "counts/both"  # data and X refused on the nx change; Y and titles rewritten
+        # Longer titles replaced their datasets, never cut; then the nx change
+        # was refused for data and X, so nothing of the record changed.
+        r = "counts/both"
         expect_dataset(f, r + "/data", (3, 4), "f8", fortran(4, 3))
         expect_dataset(f, r + "/Y", (3,), "f8", y[:3])
         expect_dataset(f, r + "/X", (4,), "f8", x[:4])
-        expect_dataset(f, r + "/title", (1,), "S", [b"w"], strsize=1)
-        expect_dataset(f, r + "/xtitle", (1,), "S", [b"x"], strsize=1)
-        expect_dataset(f, r + "/ytitle", (1,), "S", [b"y"], strsize=1)
+        expect_dataset(f, r + "/title", (1,), "S", [b"longer"], strsize=6, **TITLED)
+        expect_dataset(f, r + "/xtitle", (1,), "S", [b"xx"], strsize=2, **TITLED)
+        expect_dataset(f, r + "/ytitle", (1,), "S", [b""], strsize=1)
         r = "counts/ny_only"
         expect_dataset(f, r + "/data", (5,), "f8", np.arange(1, 6.0))
         expect_dataset(f, r + "/Y", (5,), "f8", y[:5])
@@ -259,6 +266,7 @@ def write_foreign(d):
         f["scalar"] = 2.5
         f["empty"] = np.zeros((0,))
         f["i64"] = np.array([-2, 0, 5, 70000], dtype="i8")
+        f["i64big"] = np.array([1, 2**40, 3, 4], dtype="i8")
         f.create_dataset("vlen", data=["abcd", "efgh"], dtype=h5py.string_dtype())
 
 
@@ -274,6 +282,10 @@ def check_checked_entries(d, out):
         "INVALID STRING LENGTH IN ftoc_h5read_data_checked_( s, 0 )",
         "INVALID TYPE CODE IN ftoc_h5read_data_checked_( v, 3 )",
         "INVALID TYPE CODE IN ftoc_h5read_data_checked_( v, -1 )",
+        "== values that would change are refused",
+        "TYPE MISMATCH IN ftoc_h5read_data_checked_( frac ): stored elements cannot be read as int",
+        "TYPE MISMATCH IN ftoc_h5read_data_checked_( i64big ): stored elements cannot be read as int",
+        "TYPE MISMATCH IN ftoc_h5read_data_checked_( big ): stored elements cannot be read as int",
         "== files written by others",
         "SHAPE MISMATCH IN ftoc_h5read_data_checked_( rank4 ): stored 5 x 4 x 3 x 2, buffer 5 x 4 x 3",
         "SHAPE MISMATCH IN ftoc_h5read_data_checked_( scalar ): stored scalar, buffer 1",
@@ -283,10 +295,33 @@ def check_checked_entries(d, out):
         "== done"), "standard output")
     expect(sorted(os.listdir(d)) == ["checked.h5", "foreign.h5"], f"files: {sorted(os.listdir(d))}")
     with h5py.File(os.path.join(d, "foreign.h5"), "r") as f:
-        expect(sorted(f.keys()) == ["empty", "i64", "rank4", "scalar", "vlen"], "foreign.h5 changed")
+        expect(sorted(f.keys()) == ["empty", "i64", "i64big", "rank4", "scalar", "vlen"], "foreign.h5 changed")
     with h5py.File(os.path.join(d, "checked.h5"), "r") as f:
         expect_dataset(f, "g/m", (3, 2), "f8", fortran(2, 3))
         expect_dataset(f, "one", (1,), "f8", [9.0])
+
+
+def write_archived(d):
+    """A results file nobody may write any more, in a directory the test may not write."""
+    with h5py.File(os.path.join(d, "archived.h5"), "w") as f:
+        f["results/t"] = [0.5, 1.5, 2.5]
+    os.chmod(os.path.join(d, "archived.h5"), 0o444)
+    os.mkdir(os.path.join(d, "readonly_dir"), 0o555)
+
+
+def check_permissions(d, out):
+    expect(out == lines(
+        "== an archived file is read",
+        "== calls that cannot write say why",
+        "CANNOT OPEN FILE IN open_h5_file( archived.h5 ): Permission denied",
+        "ERROR: H5Lexists(): Failed to look up dataset v!",
+        "CANNOT OPEN FILE IN open_h5_file( readonly_dir/new.h5 ): Permission denied",
+        "ERROR: H5Lexists(): Failed to look up dataset v!",
+        "CANNOT OPEN FILE IN open_h5_file( archived.h5 ): Permission denied",
+        "== done"), "standard output")
+    expect(os.listdir(os.path.join(d, "readonly_dir")) == [], "a file in the read-only directory")
+    with h5py.File(os.path.join(d, "archived.h5"), "r") as f:
+        expect(list(f.keys()) == ["results"] and list(f["results"].keys()) == ["t"], "archived.h5 changed")
 
 
 VIEWER = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools", "videz5-plot")
@@ -436,12 +471,17 @@ CASES = {
         lines("before", "NONEXISTENT FILE IN open_h5_file( missing.h5 )", "ABORTING"), [])),
     "test_module": (0, check_module),
     "test_checked_entries": (0, check_checked_entries, write_foreign),
+    "test_permissions": (0, check_permissions, write_archived),
     "test_module_plots": (0, check_module_plots),
     # A module read that fails without a status argument ends the program (error stop).
     "stop_module_read": (1, check_abort(
         lines("before", "SHAPE MISMATCH IN ftoc_h5read_data_checked_( t ): stored 2 x 3, buffer 3 x 2"),
         ["stop.h5"])),
 }
+
+
+# Cases about permissions, which root would not feel.
+UNPRIVILEGED = {"test_permissions"}
 
 
 def main():
@@ -452,7 +492,15 @@ def main():
             prepare(d)
         # Fortran's own output is buffered apart from C's; unbuffered keeps the order.
         env = dict(os.environ, GFORTRAN_UNBUFFERED_PRECONNECTED="y")
-        run = subprocess.run([exe], cwd=d, env=env, capture_output=True)
+        command = [exe]
+        if case in UNPRIVILEGED and os.geteuid() == 0:
+            # Root may write anything: run as nobody, still able to read and
+            # search everything (the build may lie in a private directory),
+            # but not to write what its permissions forbid.
+            os.chmod(d, 0o755)
+            command = ["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups",
+                       "--inh-caps=+dac_read_search", "--ambient-caps=+dac_read_search", exe]
+        run = subprocess.run(command, cwd=d, env=env, capture_output=True)
         out = run.stdout.decode()
         expect(run.returncode == expected_rc, f"exit status {run.returncode}, expected {expected_rc}")
         if not failures:

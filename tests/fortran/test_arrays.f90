@@ -7,6 +7,7 @@ program test_arrays
   double precision :: t(4, 3), t_back(4, 3), cube(4, 3, 2), cube_back(4, 3, 2), one(1), sentinel(5)
   integer :: ints(3, 2), ints_back(3, 2), as_int(4, 3)
   character(len=8) :: words(10), words_back(10)
+  character(len=12) :: long_words(10)
   character(len=3) :: short_back(2)
   integer :: i
 
@@ -53,8 +54,15 @@ program test_arrays
   call ftoc_h5dump_data(f, len(f), 'fields/t', 8, t, 4, 3, 0, VIDEZ5_DOUBLE, 0)
   call ftoc_h5read_data(f, len(f), 'fields/t', 8, t_back, VIDEZ5_DOUBLE, 0)
   call expect(all(t_back == t), 'overwritten values')
-  ! Doubles written over the int dataset: it stays int, values converted.
+  ! The stored element type stays: whole numbers as doubles go into the int
+  ! dataset, a fraction is refused; texts that fit go into the stored length
+  ! (trailing blanks aside), a longer one is refused.
+  call ftoc_h5dump_data(f, len(f), 'ints', 4, [(10d0 * i, i = 1, 6)], 3, 2, 0, VIDEZ5_DOUBLE, 0)
   call ftoc_h5dump_data(f, len(f), 'ints', 4, [(1.9d0 * i, i = 1, 6)], 3, 2, 0, VIDEZ5_DOUBLE, 0)
+  long_words = words
+  call ftoc_h5dump_data(f, len(f), 'text/words', 10, long_words, 10, 0, 0, VIDEZ5_STRING, 12)
+  long_words(3) = 'too long txt'
+  call ftoc_h5dump_data(f, len(f), 'text/words', 10, long_words, 10, 0, 0, VIDEZ5_STRING, 12)
 
   call section('a changed shape is refused')
   call ftoc_h5dump_data(f, len(f), 'fields/t', 8, cube, 4, 3, 2, VIDEZ5_DOUBLE, 0)

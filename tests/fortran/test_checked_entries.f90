@@ -10,6 +10,8 @@ program test_checked_entries
   double precision :: v(5), m(2, 3), one(1), sentinel(5)
   integer :: ints(4), rank, d1, d2, d3, status
   character(len=4) :: s4(2)
+  double precision, allocatable :: big(:, :, :)
+  integer, allocatable :: ibig(:, :, :)
   integer :: i
 
   v = [(dble(i), i = 1, 5)]
@@ -57,6 +59,29 @@ program test_checked_entries
   call ftoc_h5read_data_checked(f, len(f), 's', 1, s4, 2, 0, 0, 4, VIDEZ5_STRING, 4, status)
   call expect(status == VIDEZ5_OK .and. all(s4 == ['abcd', 'efgh']), 'strings read')
   call expect_open(0, 'element checks')
+
+  call section('values that would change are refused')
+  call ftoc_h5dump_data(f, len(f), 'frac', 4, [1d0, 2.5d0, 3d0, 4d0], 4, 0, 0, VIDEZ5_DOUBLE, 0)
+  ints = 42
+  call ftoc_h5read_data_checked(f, len(f), 'frac', 4, ints, 4, 0, 0, 4, VIDEZ5_INT, 0, status)
+  call expect(status == VIDEZ5_TYPE_MISMATCH .and. all(ints == 42), 'a fraction refused')
+  call ftoc_h5read_data_checked(foreign, len(foreign), 'i64big', 6, ints, 4, 0, 0, 4, VIDEZ5_INT, 0, status)
+  call expect(status == VIDEZ5_TYPE_MISMATCH .and. all(ints == 42), 'a value out of range refused')
+  ! Checked in batches, the last value included.
+  allocate(big(60, 100, 200), ibig(60, 100, 200))
+  big = 1
+  big(60, 100, 200) = 0.5d0
+  ibig = 42
+  call ftoc_h5dump_data(f, len(f), 'big', 3, big, 60, 100, 200, VIDEZ5_DOUBLE, 0)
+  call ftoc_h5read_data_checked(f, len(f), 'big', 3, ibig, 60, 100, 200, 4, VIDEZ5_INT, 0, status)
+  call expect(status == VIDEZ5_TYPE_MISMATCH .and. all(ibig == 42), 'the last value of many')
+  big(60, 100, 200) = -7
+  call ftoc_h5dump_data(f, len(f), 'big', 3, big, 60, 100, 200, VIDEZ5_DOUBLE, 0)
+  call ftoc_h5read_data_checked(f, len(f), 'big', 3, ibig, 60, 100, 200, 4, VIDEZ5_INT, 0, status)
+  call expect(status == VIDEZ5_OK .and. count(ibig == 1) == size(ibig) - 1 .and. ibig(60, 100, 200) == -7, &
+              'whole numbers read as ints')
+  deallocate(big, ibig)
+  call expect_open(0, 'values')
 
   call section('files written by others')
   call ftoc_h5get_dims(foreign, len(foreign), 'rank4', 5, rank, d1, d2, d3)

@@ -38,7 +38,8 @@ program test_plots
   call ftoc_printh5_double(f, len(f), 'counts/both', 11, data, x, y, 4, 3, 'longer', 6, 'xx', 2, '', 0)
 
   call section('rewrite with nx changed')
-  call ftoc_printh5_double(f, len(f), 'counts/both', 11, wide, x, y, 6, 3, 'w', 1, 'x', 1, 'y', 1)
+  ! Nothing of the record changes, the axis that would fit and the titles included.
+  call ftoc_printh5_double(f, len(f), 'counts/both', 11, wide, x, 10 * y, 6, 3, 'w', 1, 'x', 1, 'y', 1)
   call expect_open(0, 'rewrites')
   call section('done')
 end program test_plots

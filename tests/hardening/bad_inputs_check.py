@@ -25,6 +25,8 @@ def lines(*ls):
 
 
 NOT_HDF5 = "NOT AN HDF5 FILE IN open_h5_file( {} ), LEFT UNTOUCHED"
+CANNOT = "CANNOT OPEN FILE IN open_h5_file( {} ): {}"
+DAMAGED_CAUSE = "truncated file: eof = 200, sblock->base_addr = 0, stored_eof = 2848"
 LOOKUP = "ERROR: H5Lexists(): Failed to look up dataset {}!"
 RECORD = [LOOKUP.format(n) for n in ("data", "Y", "X")]
 TITLES = [LOOKUP.format(n) for n in ("title", "xtitle", "ytitle")]
@@ -37,16 +39,19 @@ EXPECTED = lines(
     NOT_HDF5.format("notes.txt"), *RECORD, NO_TITLES,
     NOT_HDF5.format("notes.txt"),
     "== a damaged HDF5 file",
-    LOOKUP.format("v"),
+    CANNOT.format("damaged.h5", DAMAGED_CAUSE), LOOKUP.format("v"),
+    CANNOT.format("damaged.h5", DAMAGED_CAUSE),
     "== a directory, a device, a FIFO",
     NOT_HDF5.format("adir"), LOOKUP.format("v"),
     NOT_HDF5.format("/dev/null"),
     NOT_HDF5.format("fifo.h5"), LOOKUP.format("v"),
     NOT_HDF5.format("fifo.h5"),
     "== an unwritable location",
-    LOOKUP.format("v"),
+    CANNOT.format("/proc/videz5-bad.h5", "No such file or directory"), LOOKUP.format("v"),
+    CANNOT.format("notes.txt/x.h5", "Not a directory"),
     "== an empty file name",
-    LOOKUP.format("v"),
+    CANNOT.format("", "No such file or directory"), LOOKUP.format("v"),
+    CANNOT.format("", "No such file or directory"),
     "== NUL inside the given lengths",
     "== unknown, stale, doubly closed and mixed-up handles",
     "== empty paths and empty path components",
@@ -70,7 +75,7 @@ EXPECTED = lines(
     "INVALID SIZES IN ftoc_h5dump_data_( huge, 4294967295, 0, 0 ) OF 8 BYTES EACH",
     "== zero sizes and titles of length 0",
     "== values HDF5 cannot convert",
-    "ERROR: H5Dwrite(): Failed to overwrite dataset w!",
+    "Cannot overwrite existing dataset w!", "type of existing dataset is string of 8 bytes and new type is double",
     "== done")
 
 NOTES = b"results of a week of computing\n"

@@ -6,7 +6,7 @@ program locked_writer
   character(len=*), parameter :: f = 'held.h5'
   character(len=16) :: mode
   double precision :: a(5, 4), back(5, 4), seed(3), x(5), y(5)
-  integer :: k(6), k_back(6), i, fid, gid
+  integer :: k(6), k_back(6), i, fid, gid, rank, dims(3), status
 
   a = reshape([(0.5d0 * i, i = 1, 20)], shape(a))
   k = [(10 * i, i = 1, 6)]
@@ -34,9 +34,16 @@ program locked_writer
     call ftoc_h5read_data(f, len(f), 'run/k', 5, k_back, VIDEZ5_INT, 0)
     call ftoc_h5read_data(f, len(f), 'seed', 4, seed, VIDEZ5_DOUBLE, 0)
     if (any(abs(back - a) > 0) .or. any(k_back /= k) .or. any(abs(seed - [1d0, 2d0, 3d0]) > 0)) print '(a)', 'FAIL: read back'
+    back = 0
+    call videz5_get_dims(f, 'run/a', rank, dims)
+    call videz5_read(f, 'run/a', back, status)
+    if (rank /= 2 .or. any(dims /= [5, 4, 0]) .or. status /= VIDEZ5_OK .or. any(abs(back - a) > 0)) &
+      print '(a)', 'FAIL: checked read'
   case ('giveup')
-    print '(a)', '== a dump while the file stays held'
+    print '(a)', '== a dump and a checked read while the file stays held'
     call ftoc_h5dump_data(f, len(f), 'late', 4, a, 5, 4, 0, VIDEZ5_DOUBLE, 0)
+    call videz5_read(f, 'seed', seed, status)
+    if (status /= VIDEZ5_NO_FILE) print '(a)', 'FAIL: checked read status'
   case ('damaged')
     print '(a)', '== a damaged HDF5 file fails at once'
     call ftoc_open_file_id('damaged.h5', 10, fid)

@@ -73,9 +73,10 @@ TEST_F(OpenFile, ReplacesEmptyFile) {
     EXPECT_GT(H5Fis_hdf5(tmp.path("empty.h5").c_str()), 0);
 }
 
-TEST_F(OpenFile, NameInMissingDirectoryGivesNegativeId) {
+TEST_F(OpenFile, NameInMissingDirectoryGivesNegativeIdAndItsCause) {
     EXPECT_LT(open(tmp.path("no-dir/x.h5")), 0);
-    EXPECT_EQ(printed.out, "");
+    EXPECT_EQ(printed.out, "CANNOT OPEN FILE IN open_h5_file( " + tmp.path("no-dir/x.h5") +
+                               " ): No such file or directory\n");
     EXPECT_EQ(open_objects(), objects_before);
 }
 

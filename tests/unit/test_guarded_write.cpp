@@ -3,6 +3,8 @@
 #include "videz5_c.h"
 #include "support.hpp"
 
+#include <cmath>
+
 using namespace unit;
 
 namespace {
@@ -135,13 +137,90 @@ TEST_F(GuardedWrite, FailedOpenAndFailedWriteAreReported) {
     EXPECT_EQ(result, -1);
     EXPECT_EQ(printed.out, "ERROR: H5Dopen(): Failed to open dataset L!\n");
 
-    // Same shape, but text cannot be converted to the stored ints.
-    const hid_t text = H5Tcopy(H5T_C_S1);
-    H5Tset_size(text, 4);
-    const std::vector<char> words(200 * 4, 'x');
-    printed = write("T", {20, 10}, text, words.data());
-    H5Tclose(text);
+    // Everything checks out, but the file may not be written.
+    H5Fclose(file);
+    file = H5Fopen(tmp.path("test.h5").c_str(), H5F_ACC_RDONLY, H5P_DEFAULT);
+    printed = write("T", {20, 10}, H5T_NATIVE_INT, ramp.data());
     EXPECT_EQ(result, -1);
     EXPECT_EQ(printed.out, "ERROR: H5Dwrite(): Failed to overwrite dataset T!\n");
-    EXPECT_EQ(values<int>(file, "T"), ramp);
+}
+
+// An overwrite in place keeps the stored element type: it goes through only
+// when that type holds every new value exactly, else it is refused like a
+// changed shape and the stored values stay.
+TEST_F(GuardedWrite, OverwriteGoesInPlaceOnlyWhenTheStoredTypeHoldsEveryValue) {
+    const auto fortran_text = [](std::size_t size) {
+        const hid_t type = H5Tcopy(H5T_FORTRAN_S1);
+        H5Tset_size(type, size);
+        return type;
+    };
+    struct Case {
+        hid_t stored;            // element type of the dataset as stored
+        std::vector<double> as;  // what it holds before the overwrite
+        hid_t type;              // memory type of the overwrite
+        std::string bytes;       // its values, as they lie in memory
+        const char* refusal;     // the type line, or nullptr when it goes in place
+    };
+    const auto doubles = [](std::initializer_list<double> v) {
+        return std::string(reinterpret_cast<const char*>(std::data(v)), v.size() * sizeof(double));
+    };
+    const auto ints = [](std::initializer_list<int> v) {
+        return std::string(reinterpret_cast<const char*>(std::data(v)), v.size() * sizeof(int));
+    };
+    const double nan = std::nan("");
+    const Case cases[] = {
+        {H5T_NATIVE_INT, {4, 5}, H5T_NATIVE_DOUBLE, doubles({1, -2}), nullptr},
+        {H5T_NATIVE_INT, {4, 5}, H5T_NATIVE_DOUBLE, doubles({1, 1.7}), "int and new type is double"},
+        {H5T_NATIVE_INT, {4, 5}, H5T_NATIVE_DOUBLE, doubles({3e9, 1}), "int and new type is double"},
+        {H5T_NATIVE_INT, {4, 5}, H5T_NATIVE_DOUBLE, doubles({1, nan}), "int and new type is double"},
+        // HDF5's own conversion into a big-endian int flags every value: the check goes through native ints.
+        {H5T_STD_I32BE, {4, 5}, H5T_NATIVE_DOUBLE, doubles({1, -2}), nullptr},
+        {H5T_STD_I16LE, {4, 5}, H5T_NATIVE_INT, ints({1, 70000}), "int16 and new type is int"},
+        {H5T_STD_U8LE, {4, 5}, H5T_NATIVE_INT, ints({1, -1}), "uint8 and new type is int"},
+        {H5T_NATIVE_DOUBLE, {4, 5}, H5T_NATIVE_INT, ints({2147483647, -7}), nullptr},
+        {H5T_IEEE_F32BE, {4, 5}, H5T_NATIVE_DOUBLE, doubles({0.5, 1e30}), "float and new type is double"},
+        {H5T_IEEE_F32BE, {4, 5}, H5T_NATIVE_DOUBLE, doubles({0.5, 0.1}), "float and new type is double"},
+        {H5T_IEEE_F32LE, {4, 5}, H5T_NATIVE_DOUBLE, doubles({0.5, -0.25}), nullptr},
+        {H5T_IEEE_F32LE, {4, 5}, H5T_NATIVE_INT, ints({1, 16777217}), "float and new type is int"},
+        {H5T_NATIVE_INT, {4, 5}, fortran_text(1), "ab", "int and new type is string of 1 byte"},
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        const std::string name = "c" + std::to_string(n++);
+        const hsize_t dims[1] = {2};
+        const hid_t space = H5Screate_simple(1, dims, nullptr);
+        const hid_t set = H5Dcreate2(file, name.c_str(), c.stored, space, H5P_DEFAULT, H5P_DEFAULT, H5P_DEFAULT);
+        H5Dwrite(set, H5T_NATIVE_DOUBLE, H5S_ALL, H5S_ALL, H5P_DEFAULT, c.as.data());
+        H5Dclose(set);
+        H5Sclose(space);
+        const Output printed = write(name.c_str(), {2}, c.type, c.bytes.data());
+        if (c.refusal == nullptr) {
+            EXPECT_EQ(result, 0) << name;
+            EXPECT_EQ(printed.out + printed.err, "") << name;
+            EXPECT_NE(values<double>(file, name), c.as) << name;
+        } else {
+            EXPECT_EQ(result, -1) << name;
+            EXPECT_EQ(printed.out, "Cannot overwrite existing dataset " + name + "!\ntype of existing dataset is " +
+                                       c.refusal + "\n");
+            EXPECT_EQ(values<double>(file, name), c.as) << name;
+        }
+    }
+
+    // Texts: one that fits the stored size, trailing blanks aside, goes in place; a longer one is refused.
+    const hid_t stored_text = fortran_text(4), longer = fortran_text(10);
+    const hsize_t two[1] = {2};
+    const hid_t space = H5Screate_simple(1, two, nullptr);
+    H5Dclose(H5Dcreate2(file, "words", stored_text, space, H5P_DEFAULT, H5P_DEFAULT, H5P_DEFAULT));
+    H5Sclose(space);
+    write("words", {2}, longer, "abcd      wxyz      ");
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(write("words", {2}, longer, "abcde     wxyz      ").out,
+              "Cannot overwrite existing dataset words!\n"
+              "type of existing dataset is string of 4 bytes and new type is string of 10 bytes\n");
+    std::string kept(8, '?');
+    const hid_t words = H5Dopen2(file, "words", H5P_DEFAULT);
+    H5Dread(words, stored_text, H5S_ALL, H5S_ALL, H5P_DEFAULT, kept.data());
+    H5Dclose(words);
+    EXPECT_EQ(kept, "abcdwxyz");
+    for (const hid_t type : {stored_text, longer, cases[std::size(cases) - 1].type}) H5Tclose(type);
 }

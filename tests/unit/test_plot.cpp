@@ -80,20 +80,26 @@ TEST_F(Plot, EmptyTitlesWriteOnlyNumbers) {
     EXPECT_FALSE(has_link(file, "p/title"));
 }
 
-TEST_F(Plot, RewriteUpdatesWhatKeepsItsShape) {
+TEST_F(Plot, RewriteChangesTheWholeRecordOrNothing) {
     plot("p", ramp<double>(12, 0.0), ramp<double>(4, 0.0), ramp<double>(3, 0.0), 4, 3, titles);
-    const auto y = ramp<double>(3, 50.0);
-    const Output printed =
-        plot("p", ramp<double>(18, 9.0), ramp<double>(6, 9.0), y, 6, 3, {"Run 8 longer", "t", ""});
+    // Another nx: "data" and "X" cannot be written, so neither is "Y" nor any title.
+    Output printed = plot("p", ramp<double>(18, 9.0), ramp<double>(6, 9.0), ramp<double>(3, 50.0), 6, 3,
+                          {"Run 8 longer", "t", ""});
     EXPECT_EQ(printed.out,
               "Cannot overwrite existing dataset data!\ndim[1] of existing dataset is 4 and new dim[1] is 6\n"
               "Cannot overwrite existing dataset X!\ndim[0] of existing dataset is 4 and new dim[0] is 6\n");
     EXPECT_EQ(values<double>(file, "p/data"), ramp<double>(12, 0.0));
     EXPECT_EQ(values<double>(file, "p/X"), ramp<double>(4, 0.0));
-    EXPECT_EQ(values<double>(file, "p/Y"), y);
-    // The titles are overwritten in place at their first sizes; HDF5 cuts a
-    // longer text to fit, terminator included.
-    EXPECT_EQ(string_bytes(file, "p/title"), std::string("Run ", 4) + '\0');
+    EXPECT_EQ(values<double>(file, "p/Y"), ramp<double>(3, 0.0));
+    EXPECT_EQ(string_bytes(file, "p/title"), "Run 7");
+
+    // The same shape: everything is rewritten, a longer title whole, shorter ones in place.
+    printed = plot("p", ramp<double>(12, 9.0), ramp<double>(4, 9.0), ramp<double>(3, 50.0), 4, 3,
+                   {"Run 8 longer", "t", ""});
+    EXPECT_EQ(printed.out + printed.err, "");
+    EXPECT_EQ(values<double>(file, "p/data"), ramp<double>(12, 9.0));
+    EXPECT_EQ(values<double>(file, "p/Y"), ramp<double>(3, 50.0));
+    EXPECT_EQ(string_bytes(file, "p/title"), "Run 8 longer");
     EXPECT_EQ(string_bytes(file, "p/xtitle"), std::string("t\0\0\0", 4));
     EXPECT_EQ(string_bytes(file, "p/ytitle"), std::string(1, '\0'));
 }

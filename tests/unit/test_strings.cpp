@@ -42,13 +42,18 @@ TEST_F(Strings, ListsOfOtherLengthsWriteNothing) {
     EXPECT_EQ(links_in(file, "/"), 0u);
 }
 
-TEST_F(Strings, ExistingStringKeepsItsStoredSize) {
+TEST_F(Strings, ShorterTextGoesInPlaceLongerReplacesTheDataset) {
     dump({"title"}, {"Run 7"});
-    const Output printed = dump({"title"}, {"ab"});
+    Output printed = dump({"title"}, {"ab"});
     EXPECT_EQ(printed.out + printed.err, "");
     expect_string("title", std::string("ab\0\0\0", 5));
+    // Never cut: "Temperature at step 10" over "Temperature at step 9" is stored whole.
+    dump({"t"}, {"Temperature at step 9"});
+    printed = dump({"t"}, {"Temperature at step 10"});
+    EXPECT_EQ(printed.out + printed.err, "");
+    expect_string("t", "Temperature at step 10");
 
-    // A name given twice: the later text lands at the earlier one's size.
+    // A name given twice: the later text lands at the earlier one's size when it fits.
     dump({"twice", "twice"}, {"abc", "z"});
     expect_string("twice", std::string("z\0\0", 3));
 }

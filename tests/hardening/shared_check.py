@@ -1,0 +1,120 @@
+#!/usr/bin/python3
+"""Several processes started at once, each writing its own paths into one file
+that does not exist yet (or exists and is empty): every call that returned
+must be in the file, whole, the file must be readable, and no process may
+print anything but its progress. Mirrors shared_writer.f90.
+
+Usage: shared_check.py WRITER [--trials N] [--procs 2,4,8] [--calls M] [--starts new,empty]
+Prints, per start and process count, the trials and the calls found intact;
+exits non-zero when any trial lost or damaged anything."""
+import argparse
+import os
+import subprocess
+import sys
+import tempfile
+import time
+
+import h5py
+import numpy as np
+
+
+def expected(writer, c):
+    """{path: value} that call c of a writer stores."""
+    if c % 3 == 0:
+        i = np.arange(1, 20001)
+        return {f"w{writer}/a{c}": writer * 1000000.0 + c + i / 100000.0}
+    if c % 3 == 1:
+        r = f"w{writer}/p{c}"
+        i = np.arange(1, 193)
+        return {r + "/data": (writer * 1000.0 + c + i / 1000.0).reshape(12, 16),
+                r + "/X": c + 0.5 * np.arange(1, 17), r + "/Y": writer - 0.5 * np.arange(1, 13),
+                r + "/title": np.array([f"w{writer} c{c}".encode()])}
+    return {f"w{writer}/k{c}": writer * 1000 + c * 10 + np.arange(1, 4)}
+
+
+def intact_calls(path, returned):
+    """The number of returned calls whose data is whole in the file; None when it does not open."""
+    try:
+        f = h5py.File(path, "r")
+    except Exception:
+        return None
+    intact = 0
+    with f:
+        for writer, last in returned.items():
+            for c in range(1, last + 1):
+                try:
+                    ok = all(np.array_equal(f[p][()], v) for p, v in expected(writer, c).items())
+                except Exception:
+                    ok = False
+                intact += ok
+    return intact
+
+
+def trial(exe, procs, calls, start):
+    """One trial: (calls returned, calls intact, what went wrong)."""
+    problems = []
+    with tempfile.TemporaryDirectory(prefix="videz5-shared-") as d:
+        path = os.path.join(d, "shared.h5")
+        if start == "empty":
+            open(path, "wb").close()
+        env = dict(os.environ, GFORTRAN_UNBUFFERED_PRECONNECTED="y")
+        env.pop("HDF5_USE_FILE_LOCKING", None)
+        writers = [subprocess.Popen([exe, "shared.h5", str(w), str(calls)], cwd=d, env=env,
+                                    stdout=subprocess.PIPE, stderr=subprocess.PIPE) for w in range(1, procs + 1)]
+        for p in writers:
+            p.stdout.readline()  # "ready"
+        open(os.path.join(d, "go"), "w").close()
+        returned = {}
+        for w, p in enumerate(writers, start=1):
+            out, err = p.communicate(timeout=300)
+            lines = out.decode().splitlines()
+            done = [int(l.split()[1]) for l in lines if l.startswith("returned ")]
+            returned[w] = done[-1] if done else 0
+            others = [l for l in lines if not l.startswith("returned ")]
+            if others:
+                problems.append(f"writer {w} printed {len(others)} lines, the first {others[0]!r}")
+            if p.returncode != 0:
+                problems.append(f"writer {w} exit status {p.returncode}: {err.decode()[-300:]!r}")
+        intact = intact_calls(path, returned)
+        if intact is None:
+            problems.append("the file does not open")
+            intact = 0
+        total = sum(returned.values())
+        if intact != total:
+            problems.append(f"{total - intact} of {total} returned calls not in the file")
+        return total, intact, problems
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("writer")
+    parser.add_argument("--trials", type=int, default=3)
+    parser.add_argument("--procs", default="2,4,8")
+    parser.add_argument("--calls", type=int, default=30)
+    parser.add_argument("--starts", default="new,empty")
+    args = parser.parse_args()
+    exe = os.path.abspath(args.writer)
+    failed = 0
+    print(f"{'start':6s} {'procs':>5s} {'trials':>6s} {'bad trials':>10s} {'calls returned':>14s} "
+          f"{'calls intact':>12s} {'seconds':>7s}")
+    for start in args.starts.split(","):
+        for procs in (int(p) for p in args.procs.split(",")):
+            began = time.monotonic()
+            bad, returned, intact, notes = 0, 0, 0, []
+            for t in range(args.trials):
+                r, i, problems = trial(exe, procs, args.calls, start)
+                returned += r
+                intact += i
+                if problems:
+                    bad += 1
+                    notes.append(f"  trial {t}: " + "; ".join(problems))
+            print(f"{start:6s} {procs:5d} {args.trials:6d} {bad:10d} {returned:14d} {intact:12d} "
+                  f"{time.monotonic() - began:7.0f}", flush=True)
+            for n in notes[:5]:
+                print(n, flush=True)
+            failed += bad
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
