@@ -18,9 +18,9 @@
 //      then space reused within the session, object headers, B-tree nodes
 //      from the root down, symbol table nodes.
 //
-// A file that was empty when opened is committed in one write, so it is either
-// still empty (and replaced by the next open) or a whole HDF5 file. Raw data
-// goes straight through: new data lands in space nothing points to yet, and an
+// New files are not made through this driver: they get their first bytes, a
+// whole empty HDF5 file, in one write before HDF5 opens them. Raw data goes
+// straight through: new data lands in space nothing points to yet, and an
 // array overwritten in place is the one thing a kill can leave half written.
 //
 // What ends up on disk is exactly what HDF5 writes, so the format readers see
@@ -64,7 +64,6 @@ struct State {
     // The end of allocation that the file on disk describes: space from here on
     // is referred to by nothing yet. Known at the first metadata write.
     haddr_t committed = HADDR_UNDEF;
-    bool fresh = false;                // empty when opened and not committed since
     std::map<haddr_t, Region> pending;  // metadata not written yet, by address; never overlapping
     // Metadata read or written in this session: address -> type. A write in
     // place to anything else reuses space that HDF5 freed in this session.
@@ -191,57 +190,42 @@ bool write_emptied_prefix(const State& s, haddr_t addr) {
 
 bool commit(State& s) {
     if (s.pending.empty()) return true;
-    if (s.fresh) {
-        // One write: the file goes from empty to complete.
-        const haddr_t end = s.pending.rbegin()->second.end();
-        std::vector<unsigned char> image(end, 0);
-        const haddr_t have = std::min(end, s.eof);
-        if (have > 0 && pread(s.fd, image.data(), have, 0) < 0) {
-            report("commit", H5E_IO, H5E_READERROR, "file read failed: " + errno_text(errno));
-            return false;
-        }
-        for (const auto& [addr, r] : s.pending) std::copy(r.bytes.begin(), r.bytes.end(), image.begin() + addr);
-        if (!write_all(s.fd, image.data(), image.size(), 0)) return false;
-        s.eof = std::max(s.eof, end);
-        s.fresh = false;
-    } else {
-        std::vector<const Region*> order;
-        // Heap prefixes and their data blocks, both ways, to be written together.
-        std::map<const Region*, std::pair<const Region*, const Region*>> heap_pairs;
-        for (const auto& [addr, r] : s.pending) {
-            order.push_back(&r);
-            if (const Region* data = separate_data_block(s, r)) heap_pairs[&r] = heap_pairs[data] = {&r, data};
-        }
-        std::stable_sort(order.begin(), order.end(), [&s](const Region* a, const Region* b) {
-            const auto ra = rank(s, *a), rb = rank(s, *b);
-            return ra != rb ? ra < rb : a->addr < b->addr;
-        });
-        bool extended = false;
-        std::set<const Region*> done;  // written early, with the heap prefix they belong to
-        for (const Region* r : order) {
-            if (!extended && r->addr < s.committed) {
-                // The superblock must never state an end beyond the end of the file.
-                if (s.eoa > s.eof && ftruncate(s.fd, static_cast<off_t>(s.eoa)) < 0) {
-                    report("commit", H5E_IO, H5E_SEEKERROR, "unable to extend file: " + errno_text(errno));
-                    return false;
-                }
-                s.eof = std::max(s.eof, s.eoa);
-                extended = true;
+    std::vector<const Region*> order;
+    // Heap prefixes and their data blocks, both ways, to be written together.
+    std::map<const Region*, std::pair<const Region*, const Region*>> heap_pairs;
+    for (const auto& [addr, r] : s.pending) {
+        order.push_back(&r);
+        if (const Region* data = separate_data_block(s, r)) heap_pairs[&r] = heap_pairs[data] = {&r, data};
+    }
+    std::stable_sort(order.begin(), order.end(), [&s](const Region* a, const Region* b) {
+        const auto ra = rank(s, *a), rb = rank(s, *b);
+        return ra != rb ? ra < rb : a->addr < b->addr;
+    });
+    bool extended = false;
+    std::set<const Region*> done;  // written early, with the heap prefix they belong to
+    for (const Region* r : order) {
+        if (!extended && r->addr < s.committed) {
+            // The superblock must never state an end beyond the end of the file.
+            if (s.eoa > s.eof && ftruncate(s.fd, static_cast<off_t>(s.eoa)) < 0) {
+                report("commit", H5E_IO, H5E_SEEKERROR, "unable to extend file: " + errno_text(errno));
+                return false;
             }
-            if (done.count(r) != 0) continue;
-            const auto pair = heap_pairs.find(r);
-            if (pair != heap_pairs.end()) {
-                const auto [prefix, data] = pair->second;
-                if (!write_emptied_prefix(s, prefix->addr)) return false;
-                for (const Region* w : {data, prefix}) {
-                    if (!write_all(s.fd, w->bytes.data(), w->bytes.size(), w->addr)) return false;
-                    done.insert(w);
-                }
-                continue;
-            }
-            if (!write_all(s.fd, r->bytes.data(), r->bytes.size(), r->addr)) return false;
-            s.eof = std::max(s.eof, r->end());
+            s.eof = std::max(s.eof, s.eoa);
+            extended = true;
         }
+        if (done.count(r) != 0) continue;
+        const auto pair = heap_pairs.find(r);
+        if (pair != heap_pairs.end()) {
+            const auto [prefix, data] = pair->second;
+            if (!write_emptied_prefix(s, prefix->addr)) return false;
+            for (const Region* w : {data, prefix}) {
+                if (!write_all(s.fd, w->bytes.data(), w->bytes.size(), w->addr)) return false;
+                done.insert(w);
+            }
+            continue;
+        }
+        if (!write_all(s.fd, r->bytes.data(), r->bytes.size(), r->addr)) return false;
+        s.eof = std::max(s.eof, r->end());
     }
     for (const auto& [addr, r] : s.pending) s.known[addr] = r.type;
     const bool superblock = s.pending.count(0) != 0;
@@ -300,7 +284,6 @@ H5FD_t* open_file(const char* name, unsigned flags, hid_t, haddr_t maxaddr) {
         state->device = st.st_dev;
         state->inode = st.st_ino;
         state->eof = static_cast<haddr_t>(st.st_size);
-        state->fresh = st.st_size == 0;
         File* file = new File{};
         file->state = state.release();
         return &file->pub;
@@ -408,14 +391,14 @@ herr_t write(H5FD_t* file, H5FD_mem_t type, hid_t, haddr_t addr, size_t size, co
         const auto* bytes = static_cast<const unsigned char*>(buffer);
         const auto next = first_after(s.pending, addr);
         const bool touches_pending = next != s.pending.end() && next->first < addr + size;
-        // Raw data may go at once, unless the file is not whole yet or the bytes
-        // lie under metadata still to be committed (their order must hold).
-        if (type == H5FD_MEM_DRAW && !s.fresh && !touches_pending) {
+        // Raw data may go at once, unless the bytes lie under metadata still to
+        // be committed (their order must hold).
+        if (type == H5FD_MEM_DRAW && !touches_pending) {
             if (!write_all(s.fd, bytes, size, addr)) return false;
             s.eof = std::max(s.eof, addr + size);
             return true;
         }
-        if (s.committed == HADDR_UNDEF) s.committed = s.fresh ? 0 : std::min(s.eoa, s.eof);
+        if (s.committed == HADDR_UNDEF) s.committed = std::min(s.eoa, s.eof);
         add_pending(s, addr, type, bytes, size);
         return true;
     });
@@ -423,10 +406,6 @@ herr_t write(H5FD_t* file, H5FD_mem_t type, hid_t, haddr_t addr, size_t size, co
 
 herr_t flush(H5FD_t* file, hid_t, hbool_t) {
     State& s = state_of(file);
-    // HDF5 flushes the superblock alone while it creates a file; committed then,
-    // the new file would be a superblock without a root group. A file flush or
-    // close always truncates after writing out its cache, and commits it whole.
-    if (s.fresh) return 0;
     return guarded("flush", [&s] { return commit(s); });
 }
 
