@@ -25,6 +25,7 @@ module videz5
   public :: VIDEZ5_OK, VIDEZ5_NO_FILE, VIDEZ5_NO_DATASET, VIDEZ5_SHAPE_MISMATCH, VIDEZ5_TYPE_MISMATCH, &
             VIDEZ5_READ_FAILED
   public :: videz5_dump, videz5_read, videz5_get_dims, videz5_plot
+  public :: ftoc_set_durable, videz5_set_durable
 
   ! Element type codes.
   integer, parameter :: VIDEZ5_DOUBLE = 0, VIDEZ5_INT = 1, VIDEZ5_STRING = 2
@@ -99,6 +100,11 @@ module videz5
       integer, dimension(*), intent(in) :: data
       double precision, dimension(*), intent(in) :: x, y
       integer, intent(in) :: nx, ny
+    end subroutine
+
+    ! The durable mode: every call's changes reach the disk before it returns (on /= 0).
+    subroutine ftoc_set_durable(on)
+      integer, intent(in) :: on
     end subroutine
 
     ! Rank and Fortran-order sizes (absent ones 0) of a dataset; rank -1 when there is none.
@@ -328,6 +334,15 @@ contains
     character(len=*), intent(in) :: file, path
     integer, intent(out) :: rank, dims(3)
     call ftoc_h5get_dims(file, len_trim(file), path, len_trim(path), rank, dims(1), dims(2), dims(3))
+  end subroutine
+
+  ! ---- the durable mode
+
+  ! For nodes that can lose power: from now on each call's changes are forced to
+  ! the disk before it returns (slower; see the README). Off by default.
+  subroutine videz5_set_durable(on)
+    logical, intent(in) :: on
+    call ftoc_set_durable(merge(1, 0, on))
   end subroutine
 
   ! ---- plot records

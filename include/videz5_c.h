@@ -139,6 +139,14 @@ void ftoc_printh5_int_notitle_(const char* name, const unsigned int* name_length
                                const unsigned int* path_length, const int* data, const double* x,
                                const double* y, const unsigned int* nx, const unsigned int* ny);
 
+/*
+ * The durable mode: from now on every call's changes also reach the disk
+ * before it returns (fdatasync where the commit order needs it), for nodes
+ * that can lose power. *on 0 switches it off. Off unless this call or the
+ * environment variable VIDEZ5_DURABLE=1 switches it on; process-wide.
+ */
+void ftoc_set_durable_(const int* on);
+
 /* Status of the checked read; the Fortran module has the same values. */
 enum {
     VIDEZ5_READ_OK = 0,

@@ -2,6 +2,8 @@
 #pragma once
 
 #include "videz5_c.h"
+#include "../driver/driver.hpp"
+#include "../detail/hid.hpp"
 
 #include <chrono>
 #include <string>
@@ -49,9 +51,12 @@ private:
     int offset_;
 };
 
-// Closes identifiers handed out by open_h5_file and open_path; negative on failure.
+// Closes identifiers handed out by open_h5_file and open_path; negative on
+// failure. A file whose last writes failed is told in one line.
 int close_file(hid_t file_id);
 int close_group(hid_t group_id);
+// A file opened for one call, closed (and its failure told) when the call ends.
+inline Hid own_opened_file(hid_t id) { return Hid(id, close_file); }
 
 // How long an open waits for a lock that another process holds before it gives up.
 inline constexpr std::chrono::seconds kLockPatience{10};
@@ -68,12 +73,5 @@ hid_t open_named_file(const std::string& name, bool must_exist, bool reading);
 // that another process holds; negative when there is no file under the name,
 // it is not HDF5, or it stayed locked (locked_out then says so).
 hid_t open_h5_file_read_only(const std::string& name, bool* locked_out = nullptr);
-
-// The file access property list for every file the library opens: HDF5's
-// POSIX access, with metadata committed in an order that a kill at any moment
-// leaves readable (ordered_commit.cpp). Every open must use it, since HDF5
-// finds a file already open in the process only through the same driver.
-// Shared and kept open: never close it.
-hid_t file_access();
 
 }  // namespace videz5::detail

@@ -152,8 +152,7 @@ const std::vector<unsigned char>& empty_file_image() {
         Hid fapl(H5Pcreate(H5P_FILE_ACCESS), H5Pclose);
         // In memory only: nothing reaches the disk under this name.
         if (!fapl.valid() || H5Pset_fapl_core(fapl.get(), 4096, false) < 0) return bytes;
-        Hid file = own_file(
-            H5Fcreate("videz5 empty file image", H5F_ACC_TRUNC, H5P_DEFAULT, fapl.get()));
+        Hid file = own_file(H5Fcreate("videz5 empty file image", H5F_ACC_TRUNC, H5P_DEFAULT, fapl.get()));
         if (!file.valid() || H5Fflush(file.get(), H5F_SCOPE_LOCAL) < 0) return bytes;
         const ssize_t size = H5Fget_file_image(file.get(), nullptr, 0);
         if (size <= 0) return bytes;
@@ -192,6 +191,7 @@ int fill_empty_file(const std::string& name) {
     const ssize_t written = pwrite(fd.get(), image.data(), image.size(), 0);
     if (written < 0) return errno;
     if (static_cast<std::size_t>(written) != image.size()) return EIO;
+    if (durable() && !sync_file_and_directory(fd.get(), name.c_str())) return errno;
     return 0;  // the lock goes with the descriptor
 }
 
@@ -252,6 +252,7 @@ hid_t open_named_file(const std::string& name, bool must_exist, bool reading) {
         std::cout << "ABORTING" << std::endl;
         std::abort();
     }
+    if (file_access() < 0) return refuse_cannot_open(name, "the library's file driver is not registered with HDF5");
     // Two rounds normally do: one gives a missing or empty file its first bytes,
     // the next opens it. More only while others keep replacing the name.
     for (int round = 0; round < 4; ++round) {
@@ -288,7 +289,20 @@ hid_t open_h5_file_read_only(const std::string& name, bool* locked_out) {
     return opened.id;
 }
 
-int close_file(hid_t file_id) { return H5Fclose(file_id); }
+int close_file(hid_t file_id) {
+    const ssize_t length = H5Fget_name(file_id, nullptr, 0);
+    std::string name(length > 0 ? static_cast<std::size_t>(length) : 0, '\0');
+    if (length > 0) H5Fget_name(file_id, name.data(), name.size() + 1);
+    const herr_t status = H5Fclose(file_id);
+    // HDF5's close succeeds even when its last writes did not (see the driver):
+    // the call's changes are lost, and the caller hears it here.
+    const std::string cause = name.empty() ? std::string() : take_failed_close(name);
+    if (!cause.empty()) {
+        std::cout << "ERROR: H5Fclose(): Failed to write file " << name << " (" << cause << ")!" << std::endl;
+        return -1;
+    }
+    return status;
+}
 int close_group(hid_t group_id) { return H5Gclose(group_id); }
 
 }  // namespace videz5::detail

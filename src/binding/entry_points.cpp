@@ -17,7 +17,7 @@ using videz5::detail::Hid;
 
 // A file opened by name for the length of one call; a read can do with read-only access.
 Hid open_named_file(const char* name, const unsigned int* name_length, bool reading) {
-    return videz5::detail::own_file(
+    return videz5::detail::own_opened_file(
         videz5::detail::open_named_file(charToString(name, name_length), reading, reading));
 }
 
@@ -49,7 +49,7 @@ void plot_entry(const char* name, const unsigned int* name_length, const char* p
 extern "C" {
 
 void ftoc_open_file_id_(const char* name, const unsigned int* name_length, int* file_id) {
-    Hid file = videz5::detail::own_file(open_h5_file(charToString(name, name_length), false));
+    Hid file = videz5::detail::own_opened_file(open_h5_file(charToString(name, name_length), false));
     *file_id = videz5::detail::register_handle(file.get());
     // Without a handle the caller could never close it.
     if (*file_id > 0) file.release();
@@ -101,6 +101,8 @@ void ftoc_h5read_data_(const char* name, const unsigned int* name_length, const 
     Hid file = open_named_file(name, name_length, true);
     h5read_data(file.get(), path_text, buffer, type.get());
 }
+
+void ftoc_set_durable_(const int* on) { videz5::detail::set_durable(*on != 0); }
 
 void ftoc_printh5_double_(const char* name, const unsigned int* name_length, const char* path,
                           const unsigned int* path_length, const double* data, const double* x, const double* y,

@@ -70,7 +70,7 @@ void ftoc_h5get_dims_(const char* name, const unsigned int* name_length, const c
                       unsigned int* dim3) {
     *rank = -1;
     *dim1 = *dim2 = *dim3 = 0;
-    Hid file = videz5::detail::own_file(videz5::detail::open_h5_file_read_only(charToString(name, name_length)));
+    Hid file = videz5::detail::own_opened_file(videz5::detail::open_h5_file_read_only(charToString(name, name_length)));
     if (!file.valid()) return;
     std::vector<hsize_t> dims;
     *rank = h5get_dims(file.get(), charToString(path, path_length), dims);
@@ -90,7 +90,7 @@ void ftoc_h5read_data_checked_(const char* name, const unsigned int* name_length
 
     const std::string name_text = charToString(name, name_length);
     bool locked_out = false;
-    Hid file = videz5::detail::own_file(videz5::detail::open_h5_file_read_only(name_text, &locked_out));
+    Hid file = videz5::detail::own_opened_file(videz5::detail::open_h5_file_read_only(name_text, &locked_out));
     if (!file.valid()) {
         if (locked_out)
             say(where("FILE LOCKED", name_text) + ", GAVE UP AFTER " +

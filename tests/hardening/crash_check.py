@@ -1,6 +1,7 @@
 """Checks a file left by a killed crash_writer: it must open, and every call
 that had returned must have left its data intact. Mirrors crash_writer.f90."""
 import os
+import subprocess
 
 import h5py
 import numpy as np
@@ -54,22 +55,45 @@ def _read(f, path):
 def _same(got, want):
     if want is None:
         return got is None
-    return got is not None and got.shape == want.shape and np.array_equal(got, want)
+    return isinstance(got, np.ndarray) and got.shape == want.shape and np.array_equal(got, want)
 
 
 def _torn(got, old, new):
     """Part old, part new: an overwrite in place that a kill stopped midway."""
-    if got is None or old is None or new is None or got.shape != old.shape or old.shape != new.shape:
+    if not isinstance(got, np.ndarray) or old is None or new is None or got.shape != old.shape \
+            or old.shape != new.shape:
         return False
     return bool(np.all((got == old) | (got == new)))
+
+
+def _unit(path):
+    """What must change together: a plot record's datasets, or one array."""
+    parts = path.split("/")
+    return "/".join(parts[:2]) if parts[0] in ("plots", "iplots") else path
+
+
+def _listings(f, damage):
+    """Every group's listing, as a reader lists it: {group path: [names]}."""
+    groups = {"": list(f.keys())}
+
+    def visit(name, obj):
+        if isinstance(obj, h5py.Group):
+            groups[name] = list(obj.keys())
+    f.visititems(visit)
+    for g, names in groups.items():
+        if len(names) != len(set(names)):
+            twice = sorted({n for n in names if names.count(n) > 1})
+            damage.append(f"listed twice in /{g}: {twice[:4]}")
+    return groups
 
 
 def check(path, first, last_returned):
     """Returns (readable, intact, lost, torn, damage): readable is None when
     there is no file or an empty one (nothing had been stored yet); intact
-    counts the returned calls whose data is all there; lost lists the others;
-    torn lists arrays that the unfinished call was overwriting in place and
-    left part old, part new; damage lists objects that cannot be read."""
+    counts the returned calls whose data is all there; lost lists the others
+    (a record or array that mixes two calls counts as lost); torn lists arrays
+    that the unfinished call left part old, part new; damage lists what else
+    is wrong: unreadable objects, names listed twice, h5dump failing."""
     calls = list(range(first, last_returned + 1))
     if not os.path.exists(path) or os.path.getsize(path) == 0:
         return None, 0, calls, [], []
@@ -86,18 +110,33 @@ def check(path, first, last_returned):
         return False, 0, calls, [], []
     lost, torn, damage = set(), [], []
     with f:
-        for p, want in latest.items():
-            try:
-                got = _read(f, p)
-            except Exception:
-                lost.add(owner[p])
-                continue
-            if _same(got, want) or (p in in_flight and _same(got, in_flight[p])):
-                continue
-            if p in in_flight and _torn(got, want, in_flight[p]):
-                torn.append(p)
-            else:
-                lost.add(owner[p])
+        listed = _listings(f, damage)
+        # Whole or not at all: every path of a unit holds the latest returned
+        # call's value, or every one the unfinished call's.
+        units = {}
+        for p in latest:
+            units.setdefault(_unit(p), []).append(p)
+        for unit, paths in units.items():
+            # The calls whose values every path of the unit holds (a title the
+            # same in both calls fits either).
+            fits = {"latest", "in flight"}
+            for p in paths:
+                parent, _, name = p.rpartition("/")
+                here = set()
+                if name in listed.get(parent, []):
+                    try:
+                        got = _read(f, p)
+                    except Exception:
+                        got = object()  # matches nothing
+                    if _same(got, latest[p]):
+                        here.add("latest")
+                    if p in in_flight and _same(got, in_flight[p]):
+                        here.add("in flight")
+                    if not here and p in in_flight and _torn(got, latest[p], in_flight[p]):
+                        torn.append(p)
+                fits &= here
+            if not fits:
+                lost.update(owner[p] for p in paths)
 
         # Everything else in the file must be readable too, whatever the kill hit.
         def visit(name, obj):
@@ -110,6 +149,10 @@ def check(path, first, last_returned):
             f.visititems(visit)
         except Exception as e:
             damage.append(f"walk: {e}")
+    # An independent reader of every object and value.
+    dump = subprocess.run(["h5dump", path], stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+    if dump.returncode != 0:
+        damage.append("h5dump: " + dump.stderr.decode(errors="replace").strip()[-200:])
     return True, len(calls) - len(lost), sorted(lost), torn, sorted(set(damage))
 
 

@@ -9,9 +9,14 @@
                          large write), optionally after --snapshot N calls
                          that ran to completion first.
 
-After every kill: the file must open with h5py, every call that had returned
-must have left its data intact, and every object must be readable. Then the
-run is resumed, as a rescheduled job would, and the file checked again.
+After every kill: the file must open with h5py and h5dump, every call that had
+returned must have left its data intact (a plot record, or an array being
+overwritten, holds one call's values, never a mix), every group must list each
+of its names once, and every object must be readable. Then the run is resumed,
+as a rescheduled job would, and the file checked again.
+
+With --latest the workload writes into a file that h5py made in HDF5's newest
+format (libver='latest': superblock version 3, new-style groups).
 Prints the figures; exits non-zero when anything was lost or unreadable.
 
 Usage: crash_harness.py MODE WRITER SHIM [options]"""
@@ -56,6 +61,7 @@ class Tally:
         self.phases = collections.Counter()
         self.bad_phases = collections.Counter()
         self.failures = []
+        self.as_left = None  # files wrong before the library's next open, when counted
 
     def record(self, label, phase, first, last, result, resumed):
         readable, intact, lost, torn, damage = result
@@ -75,6 +81,10 @@ class Tally:
             self.failures.append(f"{label} [{phase}] returned {first}..{last}: readable={readable} lost={lost} "
                                  f"damage={damage[:4]} resumed={resumed}")
 
+    def record_as_left(self, result):
+        readable, intact, lost, torn, damage = result
+        self.as_left = (self.as_left or 0) + (readable is False or bool(lost) or bool(damage))
+
     def report(self, title):
         print(f"== {title}")
         print(f"trials: {self.trials}")
@@ -83,6 +93,9 @@ class Tally:
         print(f"returned calls checked: {self.returned_calls}, intact: {self.intact_calls}")
         print(f"arrays caught mid-overwrite by the unfinished call (part old, part new): {self.torn}")
         print(f"resumed runs whose file then checked whole: {self.resumed_ok} of {self.trials}")
+        if self.as_left is not None:
+            print(f"files wrong as a reader other than this library found them, before its next open: "
+                  f"{self.as_left}")
         print("kills by phase (entry point / HDF5 routine of the latest file access), failures:")
         for phase, n in sorted(self.phases.items(), key=lambda kv: -kv[1]):
             print(f"  {phase:45s} {n:5d}  {self.bad_phases[phase]}")
@@ -100,9 +113,15 @@ def check(path, first, last):
     return tuple(json.loads(run.stdout))
 
 
-def check_and_resume(writer, d, first, last):
-    """Checks the killed run's file, resumes the run, checks again."""
+def check_and_resume(writer, d, first, last, tally=None):
+    """Checks the killed run's file once the library has opened it again (that
+    open undoes what the kill left half done), resumes the run, checks again.
+    With a tally, also counts what a reader that is not this library saw before."""
     path = os.path.join(d, "crash.h5")
+    if tally is not None:
+        tally.record_as_left(check(path, first, last))
+    if os.path.exists(path) and os.path.getsize(path) > 0:
+        subprocess.run([writer, "0"], cwd=d, env=writer_env(), capture_output=True, timeout=120)
     result = check(path, first, last)
     if result[0] is False:
         return result, False
@@ -126,6 +145,13 @@ def read_trace(path):
         return "before any file access"
 
 
+def make_latest(d):
+    """The workload's file as h5py makes it in the newest format, with a group in it."""
+    import h5py
+    with h5py.File(os.path.join(d, "crash.h5"), "w", libver="latest") as f:
+        f.create_group("from_h5py")
+
+
 def random_trials(args):
     rng = random.Random(args.seed)
     tally = Tally()
@@ -134,6 +160,8 @@ def random_trials(args):
         # anywhere in a run that has grown to a few hundred calls.
         delay = rng.uniform(0.0, 0.03) if trial % 10 == 0 else rng.uniform(0.0, args.longest)
         with tempfile.TemporaryDirectory(prefix="videz5-crash-") as d:
+            if args.latest:
+                make_latest(d)
             trace = os.path.join(d, "trace")
             env = writer_env({"LD_PRELOAD": args.shim, "VIDEZ5_CRASH_TRACE": trace})
             proc = subprocess.Popen([args.writer], cwd=d, env=env, stdout=subprocess.PIPE,
@@ -145,21 +173,23 @@ def random_trials(args):
             last = 0 if last is None else last
             phase = read_trace(trace)
             os.environ.pop("LD_PRELOAD", None)
-            result, resumed = check_and_resume(args.writer, d, 1, last)
+            result, resumed = check_and_resume(args.writer, d, 1, last, tally if args.as_left else None)
             tally.record(f"trial {trial} delay {delay:.4f}s", phase, 1, last, result, resumed)
-    return tally.report(f"random kills, seed {args.seed}")
+    return tally.report(f"random kills, seed {args.seed}{', newest format' if args.latest else ''}")
 
 
 def enumerate_kills(args):
     with tempfile.TemporaryDirectory(prefix="videz5-enum-") as base:
         first = args.snapshot + 1
+        if args.latest:
+            make_latest(base)
         if args.snapshot:
             subprocess.run([args.writer, str(args.snapshot)], cwd=base, env=writer_env(), check=True,
                            capture_output=True)
         # A dry run names the phase of every change.
         dry = os.path.join(base, "dry")
         os.mkdir(dry)
-        if args.snapshot:
+        if args.snapshot or args.latest:
             shutil.copy(os.path.join(base, "crash.h5"), dry)
         log = os.path.join(base, "log")
         subprocess.run([args.writer, str(args.calls), str(first)], cwd=dry,
@@ -173,7 +203,7 @@ def enumerate_kills(args):
             if args.torn and size < 8192:
                 continue
             with tempfile.TemporaryDirectory(prefix="videz5-kill-") as d:
-                if args.snapshot:
+                if args.snapshot or args.latest:
                     shutil.copy(os.path.join(base, "crash.h5"), d)
                 extra = {"LD_PRELOAD": args.shim, "VIDEZ5_CRASH_AT": str(k)}
                 if args.torn:
@@ -182,12 +212,12 @@ def enumerate_kills(args):
                                      capture_output=True, timeout=120)
                 last = returned(run.stdout.decode())
                 last = args.snapshot if last is None else last
-                result, resumed = check_and_resume(args.writer, d, 1, last)
+                result, resumed = check_and_resume(args.writer, d, 1, last, tally if args.as_left else None)
                 what = changes[k - 1]
                 tally.record(f"change {k} ({what[3]} bytes at {what[2]}, {what[4] if len(what) > 4 else ''})",
                              what[1], 1, last, result, resumed)
     title = f"a kill {'halfway through' if args.torn else 'before'} every change of calls {first}.." \
-            f"{first + args.calls - 1}"
+            f"{first + args.calls - 1}{', newest format' if args.latest else ''}"
     return tally.report(title)
 
 
@@ -202,6 +232,9 @@ def main():
     parser.add_argument("--calls", type=int, default=12)
     parser.add_argument("--snapshot", type=int, default=0)
     parser.add_argument("--torn", action="store_true")
+    parser.add_argument("--latest", action="store_true", help="start from a file in HDF5's newest format")
+    parser.add_argument("--as-left", action="store_true",
+                        help="also count the files that h5py finds wrong before the library opens them again")
     args = parser.parse_args()
     args.writer = os.path.abspath(args.writer)
     args.shim = os.path.abspath(args.shim)

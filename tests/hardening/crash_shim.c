@@ -8,6 +8,8 @@
  *
  * VIDEZ5_CRASH_AT=k        kill before change k (1-based)
  * VIDEZ5_CRASH_TORN=1      write the first half (whole pages) of change k, then kill
+ * VIDEZ5_CRASH_ZERO=k      from change k on, pwrite writes nothing and returns 0 (a
+ *                          file system that stops taking data): the process must not hang
  * VIDEZ5_CRASH_LOG=path    append "k phase offset size" for every change
  * VIDEZ5_CRASH_TRACE=path  keep the phase of the latest file access (reads too) in
  *                          that file, for a kill that comes from outside
@@ -24,6 +26,7 @@
 #include <unistd.h>
 
 static long kill_at = -1;
+static long zero_from = -1;
 static int torn = 0;
 static int log_fd = -1;
 static int trace_fd = -1;
@@ -47,6 +50,8 @@ __attribute__((constructor)) static void init(void) {
     real_ftruncate64 = dlsym(RTLD_NEXT, "ftruncate64");
     const char* s = getenv("VIDEZ5_CRASH_AT");
     if (s) kill_at = atol(s);
+    s = getenv("VIDEZ5_CRASH_ZERO");
+    if (s) zero_from = atol(s);
     s = getenv("VIDEZ5_CRASH_TORN");
     torn = s && *s == '1';
     s = getenv("VIDEZ5_CRASH_LOG");
@@ -111,6 +116,7 @@ static long before_change(int fd, off_t offset, size_t size, const void* bytes) 
 static ssize_t torn_write(ssize_t (*w)(int, const void*, size_t, off_t), int fd, const void* buf, size_t size,
                           off_t offset) {
     const long part = before_change(fd, offset, size, buf);
+    if (zero_from > 0 && changes >= zero_from && fd != log_fd && fd != trace_fd) return 0;
     if (part < 0) return w(fd, buf, size, offset);
     w(fd, buf, (size_t)part, offset);
     kill(getpid(), SIGKILL);

@@ -3,7 +3,8 @@
 ! whoever kills this process knows which calls had finished. Every value
 ! written is a function of its call number, so the checker can recompute it.
 !
-! Usage: crash_writer [CALLS [FIRST]]   (default: 1000000 calls, numbered from 1)
+! Usage: crash_writer [CALLS [FIRST]]   (default: 1000000 calls, numbered from 1;
+!        0 calls: open the file and close it again)
 program crash_writer
   use videz5
   implicit none
@@ -23,6 +24,12 @@ program crash_writer
   if (command_argument_count() >= 2) then
     call get_command_argument(2, arg)
     read(arg, *) first
+  end if
+
+  ! No calls: the library's next open of a killed run's file, nothing else.
+  if (calls == 0) then
+    call ftoc_open_file_id(f, len(f), fid)
+    call ftoc_close_file_id(fid)
   end if
 
   do c = first, first + calls - 1

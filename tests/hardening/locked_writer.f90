@@ -1,5 +1,5 @@
 ! Calls the entry points on a file that another process (a viewer) holds open.
-! Usage: locked_writer write | read | giveup | damaged
+! Usage: locked_writer write | read | giveup | newest | damaged
 program locked_writer
   use videz5
   implicit none
@@ -44,6 +44,9 @@ program locked_writer
     call ftoc_h5dump_data(f, len(f), 'late', 4, a, 5, 4, 0, VIDEZ5_DOUBLE, 0)
     call videz5_read(f, 'seed', seed, status)
     if (status /= VIDEZ5_NO_FILE) print '(a)', 'FAIL: checked read status'
+  case ('newest')
+    print '(a)', '== a file in the newest format that a killed writer left flagged'
+    call ftoc_h5dump_data('newest.h5', 9, 'run/a', 5, a, 5, 4, 0, VIDEZ5_DOUBLE, 0)
   case ('damaged')
     print '(a)', '== a damaged HDF5 file fails at once'
     call ftoc_open_file_id('damaged.h5', 10, fid)

@@ -1,0 +1,31 @@
+// The file driver below HDF5, as the layers above see it.
+#pragma once
+
+#include <hdf5.h>
+
+#include <string>
+
+namespace videz5::detail {
+
+// The file access property list for every file the library opens: HDF5's
+// POSIX access, with metadata committed in an order that a kill at any moment
+// leaves readable, and an undo journal where no order can (ordered_driver.cpp).
+// Every open must use it, since HDF5 finds a file already open in the process
+// only through the same driver. Shared and kept open: never close it.
+// Negative when the driver could not be registered with HDF5.
+hid_t file_access();
+
+// Why the last close of the file `name` (as opened) could not write what the
+// call had changed, once; empty when it could. The file keeps what it held before.
+std::string take_failed_close(const std::string& name);
+
+// The durable mode: every commit also reaches the disk (fdatasync at the
+// points its order needs), for nodes that can lose power. Off unless the
+// environment sets VIDEZ5_DURABLE to 1 (or yes, on, true) or a call switches it.
+bool durable();
+void set_durable(bool on);
+
+// Forces a file's bytes, and its name in its directory, to disk (the durable mode).
+bool sync_file_and_directory(int fd, const char* name);
+
+}  // namespace videz5::detail

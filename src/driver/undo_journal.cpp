@@ -1,0 +1,285 @@
+#include "undo_journal.hpp"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+namespace videz5::detail {
+namespace {
+
+// Layout: a header (magic, the data file's size before the epoch, its inode,
+// a check of the two), then entries, each [address][length][old bytes][mark].
+// An entry is one write, so a kill leaves a prefix of it: without its mark it
+// is ignored, which is safe because its bytes had not been changed yet.
+constexpr unsigned char kMagic[8] = {'V', '5', 'U', 'N', 'D', 'O', '0', '1'};
+constexpr std::size_t kHeader = 32;
+constexpr std::size_t kEntryHead = 16;
+constexpr std::size_t kEntryMark = 8;
+// Entries are at most this long, so that saving a large array needs bounded memory.
+constexpr std::size_t kChunk = std::size_t{8} << 20;
+constexpr std::uint64_t kSeal = 0x6a6f75726e616c21;  // "journal!"
+
+std::uint64_t entry_mark(std::uint64_t addr, std::uint64_t length) {
+    return kSeal ^ addr ^ (length * 0x9e3779b97f4a7c15ULL);
+}
+
+void put64(unsigned char* p, std::uint64_t v) {
+    for (int i = 0; i < 8; ++i) p[i] = static_cast<unsigned char>(v >> (8 * i));
+}
+
+std::uint64_t get64(const unsigned char* p) {
+    std::uint64_t v = 0;
+    for (int i = 7; i >= 0; --i) v = (v << 8) | p[i];
+    return v;
+}
+
+// 0 or an errno value; a write that makes no progress is an error, not a loop.
+int write_fully(int fd, const unsigned char* bytes, std::size_t size, off_t at) {
+    while (size > 0) {
+        const ssize_t n = pwrite(fd, bytes, size, at);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return errno;
+        if (n == 0) return EIO;
+        bytes += n;
+        size -= static_cast<std::size_t>(n);
+        at += n;
+    }
+    return 0;
+}
+
+// Bytes read; fewer than asked at the end of the file; -1 on an error.
+ssize_t read_fully(int fd, unsigned char* bytes, std::size_t size, off_t at) {
+    std::size_t done = 0;
+    while (done < size) {
+        const ssize_t n = pread(fd, bytes + done, size - done, at + static_cast<off_t>(done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return -1;
+        if (n == 0) break;
+        done += static_cast<std::size_t>(n);
+    }
+    return static_cast<ssize_t>(done);
+}
+
+std::string directory_of(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// The journal's name in its directory must survive a power loss too.
+int sync_directory(const std::string& path) {
+    const int dir = ::open(directory_of(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir < 0) return errno;
+    const int error = fsync(dir) == 0 ? 0 : errno;
+    ::close(dir);
+    return error;
+}
+
+class Fd {
+public:
+    explicit Fd(int fd) : fd_(fd) {}
+    ~Fd() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    int get() const { return fd_; }
+
+private:
+    int fd_;
+};
+
+}  // namespace
+
+std::string journal_name(const std::string& name) { return name + ".videz5-journal"; }
+
+UndoJournal::~UndoJournal() {
+    // An epoch that did not finish keeps its journal for the next open.
+    if (fd_ >= 0) ::close(fd_);
+}
+
+bool UndoJournal::fail(const std::string& what) {
+    error_ = what + " " + path_ + ": " + std::strerror(errno);
+    return false;
+}
+
+bool UndoJournal::start(const std::string& name, int data_fd, haddr_t base_eof) {
+    path_ = journal_name(name);
+    // Never over another one: that would be the only copy of some other
+    // epoch's old bytes (or a live epoch of a process that writes without locks).
+    fd_ = ::open(path_.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
+    if (fd_ < 0) return fail("cannot create the undo journal");
+    struct stat st;
+    if (flock(fd_, LOCK_EX | LOCK_NB) != 0 || fstat(data_fd, &st) != 0) {
+        fail("cannot take the undo journal");
+        ::unlink(path_.c_str());
+        ::close(fd_);
+        fd_ = -1;
+        return false;
+    }
+    unsigned char header[kHeader];
+    std::memcpy(header, kMagic, sizeof kMagic);
+    put64(header + 8, base_eof);
+    put64(header + 16, static_cast<std::uint64_t>(st.st_ino));
+    put64(header + 24, kSeal ^ base_eof ^ static_cast<std::uint64_t>(st.st_ino));
+    if (const int error = write_fully(fd_, header, sizeof header, 0)) {
+        errno = error;
+        fail("cannot write the undo journal");
+        ::unlink(path_.c_str());
+        ::close(fd_);
+        fd_ = -1;
+        return false;
+    }
+    data_fd_ = data_fd;
+    base_eof_ = base_eof;
+    end_ = kHeader;
+    saved_.clear();
+    return true;
+}
+
+bool UndoJournal::save_range(haddr_t lo, haddr_t hi) {
+    std::vector<unsigned char> entry;
+    for (haddr_t at = lo; at < hi;) {
+        const std::size_t n = static_cast<std::size_t>(std::min<haddr_t>(hi - at, kChunk));
+        entry.assign(kEntryHead + n + kEntryMark, 0);
+        put64(entry.data(), at);
+        put64(entry.data() + 8, n);
+        // Bytes beyond the end of the file read as zeros, as HDF5 sees them.
+        if (read_fully(data_fd_, entry.data() + kEntryHead, n, static_cast<off_t>(at)) < 0)
+            return fail("cannot read what the undo journal keeps for");
+        put64(entry.data() + kEntryHead + n, entry_mark(at, n));
+        if (const int error = write_fully(fd_, entry.data(), entry.size(), end_)) {
+            errno = error;
+            return fail("cannot write the undo journal");
+        }
+        end_ += static_cast<off_t>(entry.size());
+        at += n;
+    }
+    return true;
+}
+
+bool UndoJournal::save(haddr_t addr, std::size_t size) {
+    const haddr_t hi = std::min<haddr_t>(addr + size, base_eof_);
+    haddr_t at = addr;
+    // Only the first old value of a byte matters: skip what is kept already.
+    auto it = saved_.upper_bound(at);
+    if (it != saved_.begin() && std::prev(it)->second > at) --it;
+    while (at < hi) {
+        if (it != saved_.end() && it->first <= at) {
+            at = std::max(at, it->second);
+            ++it;
+            continue;
+        }
+        const haddr_t gap_end = it != saved_.end() ? std::min(hi, it->first) : hi;
+        if (!save_range(at, gap_end)) return false;
+        saved_[at] = gap_end;
+        at = gap_end;
+    }
+    // Fold touching ranges, so that the map stays as small as the journal's gaps.
+    for (auto i = saved_.begin(); i != saved_.end();) {
+        const auto next = std::next(i);
+        if (next != saved_.end() && next->first <= i->second) {
+            i->second = std::max(i->second, next->second);
+            saved_.erase(next);
+        } else {
+            i = next;
+        }
+    }
+    return true;
+}
+
+bool UndoJournal::sync() {
+    if (fd_ < 0 || fdatasync(fd_) == 0) return true;
+    return fail("cannot force the undo journal to disk");
+}
+
+bool UndoJournal::finish(bool durable) {
+    if (fd_ < 0) return true;
+    // Unlinked while still locked: nobody can take it for an unfinished epoch.
+    const bool removed = ::unlink(path_.c_str()) == 0 || errno == ENOENT;
+    if (!removed) fail("cannot remove the undo journal");
+    if (removed && durable) {
+        if (const int error = sync_directory(path_)) {
+            errno = error;
+            fail("cannot force the removal of the undo journal to disk");
+        }
+    }
+    ::close(fd_);
+    fd_ = -1;
+    saved_.clear();
+    return removed;
+}
+
+Recovery recover(const std::string& name, int locked_fd, bool durable, std::string& why) {
+    const std::string path = journal_name(name);
+    const Fd journal(::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOCTTY));
+    if (journal.get() < 0) {
+        if (errno == ENOENT) return Recovery::kNothing;
+        why = "cannot open the undo journal " + path + ": " + std::strerror(errno);
+        return Recovery::kFailed;
+    }
+    // A live epoch holds its journal, and a process with the file open holds the file.
+    if (flock(journal.get(), LOCK_EX | LOCK_NB) != 0) return Recovery::kBusy;
+    const Fd own(locked_fd < 0 ? ::open(name.c_str(), O_RDWR | O_CLOEXEC | O_NOCTTY) : -1);
+    const int data_fd = locked_fd < 0 ? own.get() : locked_fd;
+    if (data_fd < 0) {
+        why = "cannot undo an unfinished change (" + path + "): " + std::strerror(errno);
+        return Recovery::kFailed;
+    }
+    if (locked_fd < 0 && flock(data_fd, LOCK_EX | LOCK_NB) != 0) return Recovery::kBusy;
+
+    unsigned char header[kHeader];
+    struct stat st;
+    const bool valid = read_fully(journal.get(), header, sizeof header, 0) == static_cast<ssize_t>(sizeof header) &&
+                       std::memcmp(header, kMagic, sizeof kMagic) == 0 &&
+                       get64(header + 24) == (kSeal ^ get64(header + 8) ^ get64(header + 16));
+    if (fstat(data_fd, &st) != 0) {
+        why = std::string("cannot look at the file: ") + std::strerror(errno);
+        return Recovery::kFailed;
+    }
+    // An incomplete header: the epoch had changed nothing yet. Another inode:
+    // the journal belongs to a file that no longer stands under this name.
+    if (valid && get64(header + 16) == static_cast<std::uint64_t>(st.st_ino)) {
+        std::vector<unsigned char> bytes;
+        off_t at = kHeader;
+        for (;;) {
+            unsigned char head[kEntryHead], mark[kEntryMark];
+            if (read_fully(journal.get(), head, sizeof head, at) != static_cast<ssize_t>(sizeof head)) break;
+            const std::uint64_t addr = get64(head), length = get64(head + 8);
+            if (length > kChunk) break;
+            const off_t mark_at = at + static_cast<off_t>(kEntryHead + length);
+            if (read_fully(journal.get(), mark, sizeof mark, mark_at) != static_cast<ssize_t>(sizeof mark) ||
+                get64(mark) != entry_mark(addr, length))
+                break;  // the entry being written when the kill came: its bytes were not changed
+            bytes.resize(length);
+            if (read_fully(journal.get(), bytes.data(), length, at + static_cast<off_t>(kEntryHead)) !=
+                    static_cast<ssize_t>(length) ||
+                write_fully(data_fd, bytes.data(), length, static_cast<off_t>(addr)) != 0) {
+                why = std::string("cannot undo an unfinished change: ") + std::strerror(errno);
+                return Recovery::kFailed;
+            }
+            at = mark_at + static_cast<off_t>(kEntryMark);
+        }
+        if (ftruncate(data_fd, static_cast<off_t>(get64(header + 8))) != 0 ||
+            (durable && fdatasync(data_fd) != 0)) {
+            why = std::string("cannot undo an unfinished change: ") + std::strerror(errno);
+            return Recovery::kFailed;
+        }
+    }
+    // Undone, or nothing to undo; done again harmlessly if a kill comes first.
+    if (::unlink(path.c_str()) != 0 && errno != ENOENT) {
+        why = "cannot remove the undo journal " + path + ": " + std::strerror(errno);
+        return Recovery::kFailed;
+    }
+    if (durable) sync_directory(path);
+    return Recovery::kRecovered;
+}
+
+}  // namespace videz5::detail

@@ -1,0 +1,148 @@
+// The file driver below HDF5: that it is the one in use, how it reports
+// errors, its registration, and the undo journal on its own.
+#include "videz5_c.h"
+#include "support.hpp"
+#include "../../src/driver/driver.hpp"
+#include "../../src/driver/undo_journal.hpp"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <set>
+#include <thread>
+
+using namespace unit;
+
+TEST(Driver, EveryFileTheLibraryOpensGoesThroughIt) {
+    TempDir tmp;
+    hid_t file = -1;
+    capture([&] { file = open_h5_file(tmp.path("d.h5"), false); });
+    ASSERT_GE(file, 0);
+    const hid_t fapl = H5Fget_access_plist(file);
+    const hid_t expected = videz5::detail::file_access();
+    EXPECT_EQ(H5Pget_driver(fapl), H5Pget_driver(expected));
+    EXPECT_NE(H5Pget_driver(fapl), H5FD_SEC2);
+    H5Pclose(fapl);
+    H5Fclose(file);
+}
+
+namespace {
+
+struct Pushed {
+    std::string function;
+    unsigned line;
+};
+
+herr_t collect(unsigned, const H5E_error2_t* error, void* out) {
+    const std::string file = error->file_name != nullptr ? error->file_name : "";
+    if (file.find("ordered_driver.cpp") != std::string::npos)
+        static_cast<std::vector<Pushed>*>(out)->push_back({error->func_name, error->line});
+    return 0;
+}
+
+std::vector<Pushed> driver_errors_of_open(const std::string& name) {
+    std::vector<Pushed> found;
+    H5E_auto2_t func;
+    void* data;
+    H5Eget_auto2(H5E_DEFAULT, &func, &data);
+    H5Eset_auto2(H5E_DEFAULT, nullptr, nullptr);
+    const hid_t file = H5Fopen(name.c_str(), H5F_ACC_RDONLY, videz5::detail::file_access());
+    H5Ewalk2(H5E_DEFAULT, H5E_WALK_UPWARD, collect, &found);
+    H5Eset_auto2(H5E_DEFAULT, func, data);
+    if (file >= 0) H5Fclose(file);
+    return found;
+}
+
+}  // namespace
+
+TEST(Driver, ErrorsNameTheFunctionAndLineThatFoundThem) {
+    TempDir tmp;
+    const auto missing = driver_errors_of_open(tmp.path("missing.h5"));
+    const auto device = driver_errors_of_open("/dev/null");
+    ASSERT_EQ(missing.size(), 1u);
+    ASSERT_EQ(device.size(), 1u);
+    EXPECT_EQ(missing[0].function, "driver_open");
+    EXPECT_EQ(device[0].function, "driver_open");
+    EXPECT_NE(missing[0].line, device[0].line);
+}
+
+TEST(Driver, RegistersOnceFromManyThreadsAgainAfterHdf5ShutsDown) {
+    H5close();  // HDF5 forgets every registration
+    std::vector<hid_t> seen(8, H5I_INVALID_HID);
+    std::vector<std::thread> threads;
+    for (std::size_t i = 0; i < seen.size(); ++i) threads.emplace_back([&seen, i] { seen[i] = videz5::detail::file_access(); });
+    for (std::thread& t : threads) t.join();
+    EXPECT_EQ(std::set<hid_t>(seen.begin(), seen.end()).size(), 1u);
+    EXPECT_GE(seen[0], 0);
+    EXPECT_EQ(H5Iget_type(seen[0]), H5I_GENPROP_LST);
+}
+
+// The journal on its own: an epoch that never finished is undone, whatever it
+// had changed in place or added at the end; a live one is left alone.
+TEST(UndoJournal, UndoesAnEpochThatDidNotFinish) {
+    TempDir tmp;
+    const std::string name = tmp.path("data");
+    const std::string before(10000, 'a');
+    write_bytes(name, before);
+    const int fd = ::open(name.c_str(), O_RDWR);
+    ASSERT_GE(fd, 0);
+    std::string why;
+    {
+        videz5::detail::UndoJournal journal;
+        ASSERT_TRUE(journal.start(name, fd, before.size())) << journal.error();
+        ASSERT_TRUE(journal.save(100, 50));
+        ASSERT_TRUE(journal.save(120, 200));  // overlaps what is kept already
+        ASSERT_TRUE(journal.save(9990, 100));  // reaches past the old end
+        ASSERT_EQ(pwrite(fd, std::string(220, 'b').data(), 220, 100), 220);
+        ASSERT_EQ(pwrite(fd, std::string(1000, 'c').data(), 1000, 9990), 1000);
+        // Alive: nobody may undo it.
+        EXPECT_EQ(videz5::detail::recover(name, -1, false, why), videz5::detail::Recovery::kBusy);
+    }  // a kill: the journal stays behind
+    ::close(fd);
+    struct stat st;
+    ASSERT_EQ(stat(videz5::detail::journal_name(name).c_str(), &st), 0);
+
+    EXPECT_EQ(videz5::detail::recover(name, -1, false, why), videz5::detail::Recovery::kRecovered) << why;
+    EXPECT_EQ(file_bytes(name), before);
+    EXPECT_NE(stat(videz5::detail::journal_name(name).c_str(), &st), 0);
+    EXPECT_EQ(videz5::detail::recover(name, -1, false, why), videz5::detail::Recovery::kNothing);
+}
+
+TEST(UndoJournal, AnEntryCutShortByTheKillIsIgnored) {
+    TempDir tmp;
+    const std::string name = tmp.path("data");
+    write_bytes(name, std::string(4096, 'a'));
+    const int fd = ::open(name.c_str(), O_RDWR);
+    {
+        videz5::detail::UndoJournal journal;
+        ASSERT_TRUE(journal.start(name, fd, 4096));
+        ASSERT_TRUE(journal.save(0, 100));
+        ASSERT_EQ(pwrite(fd, std::string(100, 'b').data(), 100, 0), 100);
+        ASSERT_TRUE(journal.save(1000, 100));  // its bytes are not changed: the kill comes first
+    }
+    ::close(fd);
+    // The second entry loses its last bytes, as a write cut short by a kill would.
+    const std::string journal = videz5::detail::journal_name(name);
+    std::string kept = file_bytes(journal);
+    kept.resize(kept.size() - 5);
+    write_bytes(journal, kept);
+    std::string why;
+    EXPECT_EQ(videz5::detail::recover(name, -1, false, why), videz5::detail::Recovery::kRecovered) << why;
+    EXPECT_EQ(file_bytes(name), std::string(4096, 'a'));
+}
+
+TEST(UndoJournal, AFinishedEpochLeavesNothingToUndo) {
+    TempDir tmp;
+    const std::string name = tmp.path("data");
+    write_bytes(name, std::string(100, 'a'));
+    const int fd = ::open(name.c_str(), O_RDWR);
+    videz5::detail::UndoJournal journal;
+    ASSERT_TRUE(journal.start(name, fd, 100));
+    ASSERT_TRUE(journal.save(0, 10));
+    ASSERT_EQ(pwrite(fd, "bbbbbbbbbb", 10, 0), 10);
+    ASSERT_TRUE(journal.finish(true));
+    ::close(fd);
+    std::string why;
+    EXPECT_EQ(videz5::detail::recover(name, -1, false, why), videz5::detail::Recovery::kNothing);
+    EXPECT_EQ(file_bytes(name), std::string(10, 'b') + std::string(90, 'a'));
+}
