@@ -17,6 +17,26 @@
 
 #include <hdf5.h>
 
+/* What the shared library exports; everything else in it is hidden. */
+#define VIDEZ5_API __attribute__((visibility("default")))
+
+/* Element type codes of the array entry points. */
+enum videz5_element_type {
+    VIDEZ5_DOUBLE = 0, /* native double */
+    VIDEZ5_INT = 1,    /* native int */
+    VIDEZ5_STRING = 2  /* space-padded fixed-length string of string_length bytes */
+};
+
+/* Status of the checked read; the Fortran module has the same names and values. */
+enum videz5_status {
+    VIDEZ5_OK = 0,
+    VIDEZ5_NO_FILE = -1,        /* no file under the name, or none HDF5 can open for reading */
+    VIDEZ5_NO_DATASET = -2,     /* nothing at the path, or not a dataset */
+    VIDEZ5_SHAPE_MISMATCH = -3, /* the stored sizes are not the buffer's */
+    VIDEZ5_TYPE_MISMATCH = -4,  /* the buffer's elements are not what the code says, or cannot take the stored ones */
+    VIDEZ5_READ_FAILED = -5     /* HDF5 failed the read itself */
+};
+
 #ifdef __cplusplus
 #include <string>
 #include <vector>
@@ -24,30 +44,30 @@
 /* Text and paths. */
 
 /* The Fortran text: at most *length bytes, cut at the first NUL; blanks kept. */
-std::string charToString(const char* chars, const unsigned int* length);
+VIDEZ5_API std::string charToString(const char* chars, const unsigned int* length);
 /* Appends the pieces of text cut at delimiter; one leading delimiter is skipped. */
-void split_string(const std::string& text, std::vector<std::string>& pieces, char delimiter);
+VIDEZ5_API void split_string(const std::string& text, std::vector<std::string>& pieces, char delimiter);
 
 /* Files and groups. */
 
-bool file_exists(const std::string& name);
+VIDEZ5_API bool file_exists(const std::string& name);
 /*
  * Opens an HDF5 file read-write, or creates it when nothing stands under the
  * name (an empty file may be replaced). A non-empty file that is not HDF5 is
  * never touched: one line is printed and a negative identifier returned. With
  * must_exist, a missing file prints two lines and aborts the process.
  */
-hid_t open_h5_file(const std::string& name, bool must_exist);
+VIDEZ5_API hid_t open_h5_file(const std::string& name, bool must_exist);
 /*
  * Walks components below loc_id, one group per level (created when missing and
  * `create` is set), with HDF5's error printing off. chain[0] = loc_id, chain[i]
  * the group of component i-1; the walk covers components.size() + offset - 1
  * components and never writes past chain.size(). depth = filled slots.
  */
-void open_path(hid_t loc_id, const std::vector<std::string>& components, std::vector<hid_t>& chain,
+VIDEZ5_API void open_path(hid_t loc_id, const std::vector<std::string>& components, std::vector<hid_t>& chain,
                unsigned int& depth, int offset, bool create);
 /* Closes the groups a walk opened, deepest first; chain[0] stays open. */
-void close_path(const std::vector<std::string>& components, const std::vector<hid_t>& chain, int offset);
+VIDEZ5_API void close_path(const std::vector<std::string>& components, const std::vector<hid_t>& chain, int offset);
 
 /* Dataset transfer. */
 
@@ -57,22 +77,22 @@ void close_path(const std::vector<std::string>& components, const std::vector<hi
  * value exactly (the stored type stays, HDF5 converts); otherwise refused with
  * a message on standard output and -1.
  */
-int H5LTmake_dataset_sane(hid_t loc_id, const char* dset_name, int rank, const hsize_t* dims,
+VIDEZ5_API int H5LTmake_dataset_sane(hid_t loc_id, const char* dset_name, int rank, const hsize_t* dims,
                           hid_t type_id, const void* buffer);
 /* Dumps an array of Fortran sizes dim1 x dim2 x dim3 (0 = absent) at path. */
-void h5dump_data(hid_t loc_id, const std::string& path, const void* data, const unsigned int* dim1,
+VIDEZ5_API void h5dump_data(hid_t loc_id, const std::string& path, const void* data, const unsigned int* dim1,
                  const unsigned int* dim2, const unsigned int* dim3, hid_t type_id);
 /* Reads the whole dataset at path; the buffer must hold all of it. */
-void h5read_data(hid_t loc_id, const std::string& path, void* buffer, hid_t type_id);
+VIDEZ5_API void h5read_data(hid_t loc_id, const std::string& path, void* buffer, hid_t type_id);
 /* One one-element fixed-length string dataset per (names[i], values[i]). */
-void h5dump_str_dataset(hid_t loc_id, const std::vector<std::string>& names,
+VIDEZ5_API void h5dump_str_dataset(hid_t loc_id, const std::vector<std::string>& names,
                         const std::vector<std::string>& values);
 /*
  * The rank of the dataset at path, its sizes (HDF5 order, slowest first) in
  * dims; -1 and no sizes when there is no dataset there. A scalar has rank 0.
  * Prints nothing and creates nothing.
  */
-int h5get_dims(hid_t loc_id, const std::string& path, std::vector<hsize_t>& dims);
+VIDEZ5_API int h5get_dims(hid_t loc_id, const std::string& path, std::vector<hsize_t>& dims);
 /*
  * Reads the dataset at path only when its sizes are exactly the dump's
  * dimension list of dim1 x dim2 x dim3 (Fortran sizes, 0 = absent), type_id is
@@ -82,7 +102,7 @@ int h5get_dims(hid_t loc_id, const std::string& path, std::vector<hsize_t>& dims
  * receives the stored sizes (HDF5 order) whenever a dataset was found. Prints
  * nothing.
  */
-int h5read_data_checked(hid_t loc_id, const std::string& path, void* buffer, const unsigned int* dim1,
+VIDEZ5_API int h5read_data_checked(hid_t loc_id, const std::string& path, void* buffer, const unsigned int* dim1,
                         const unsigned int* dim2, const unsigned int* dim3, size_t element_size, hid_t type_id,
                         std::vector<hsize_t>& stored_dims);
 
@@ -95,9 +115,9 @@ int h5read_data_checked(hid_t loc_id, const std::string& path, void* buffer, con
  * from x only when both counts exceed 1, else one. So with ny <= 1 < nx, y must
  * hold nx values and x one.
  */
-void printh5(hid_t loc_id, const std::string& path, const double* data, const double* x, const double* y,
+VIDEZ5_API void printh5(hid_t loc_id, const std::string& path, const double* data, const double* x, const double* y,
              const unsigned int* nx, const unsigned int* ny, std::vector<std::string>& titles);
-void printh5(hid_t loc_id, const std::string& path, const int* data, const double* x, const double* y,
+VIDEZ5_API void printh5(hid_t loc_id, const std::string& path, const int* data, const double* x, const double* y,
              const unsigned int* nx, const unsigned int* ny, std::vector<std::string>& titles);
 
 extern "C" {
@@ -105,37 +125,37 @@ extern "C" {
 
 /*
  * Fortran entry points. Handles are default Fortran integers. Element type
- * codes: 0 double, 1 int, 2 space-padded string of string_length bytes; any
- * other code aborts the process (the read prints "ABORT" first).
+ * codes as videz5_element_type; any other code aborts the process (the read
+ * prints "ABORT" first).
  * The seven-argument read trusts the buffer to hold the whole dataset.
  */
-void ftoc_open_file_id_(const char* name, const unsigned int* name_length, int* file_id);
-void ftoc_close_file_id_(const int* file_id);
-void ftoc_open_group_id_(const int* loc_id, const char* path, const unsigned int* path_length, int* group_id);
-void ftoc_close_group_id_(const int* group_id);
+VIDEZ5_API void ftoc_open_file_id_(const char* name, const unsigned int* name_length, int* file_id);
+VIDEZ5_API void ftoc_close_file_id_(const int* file_id);
+VIDEZ5_API void ftoc_open_group_id_(const int* loc_id, const char* path, const unsigned int* path_length, int* group_id);
+VIDEZ5_API void ftoc_close_group_id_(const int* group_id);
 
-void ftoc_h5dump_data_(const char* name, const unsigned int* name_length, const char* path,
+VIDEZ5_API void ftoc_h5dump_data_(const char* name, const unsigned int* name_length, const char* path,
                        const unsigned int* path_length, const void* data, const unsigned int* dim1,
                        const unsigned int* dim2, const unsigned int* dim3, const int* type_code,
                        const int* string_length);
-void ftoc_h5read_data_(const char* name, const unsigned int* name_length, const char* path,
+VIDEZ5_API void ftoc_h5read_data_(const char* name, const unsigned int* name_length, const char* path,
                        const unsigned int* path_length, void* buffer, const int* type_code,
                        const int* string_length);
 
-void ftoc_printh5_double_(const char* name, const unsigned int* name_length, const char* path,
+VIDEZ5_API void ftoc_printh5_double_(const char* name, const unsigned int* name_length, const char* path,
                           const unsigned int* path_length, const double* data, const double* x, const double* y,
                           const unsigned int* nx, const unsigned int* ny, const char* title,
                           const unsigned int* title_length, const char* xtitle, const unsigned int* xtitle_length,
                           const char* ytitle, const unsigned int* ytitle_length);
-void ftoc_printh5_double_notitle_(const char* name, const unsigned int* name_length, const char* path,
+VIDEZ5_API void ftoc_printh5_double_notitle_(const char* name, const unsigned int* name_length, const char* path,
                                   const unsigned int* path_length, const double* data, const double* x,
                                   const double* y, const unsigned int* nx, const unsigned int* ny);
-void ftoc_printh5_int_(const char* name, const unsigned int* name_length, const char* path,
+VIDEZ5_API void ftoc_printh5_int_(const char* name, const unsigned int* name_length, const char* path,
                        const unsigned int* path_length, const int* data, const double* x, const double* y,
                        const unsigned int* nx, const unsigned int* ny, const char* title,
                        const unsigned int* title_length, const char* xtitle, const unsigned int* xtitle_length,
                        const char* ytitle, const unsigned int* ytitle_length);
-void ftoc_printh5_int_notitle_(const char* name, const unsigned int* name_length, const char* path,
+VIDEZ5_API void ftoc_printh5_int_notitle_(const char* name, const unsigned int* name_length, const char* path,
                                const unsigned int* path_length, const int* data, const double* x,
                                const double* y, const unsigned int* nx, const unsigned int* ny);
 
@@ -145,17 +165,8 @@ void ftoc_printh5_int_notitle_(const char* name, const unsigned int* name_length
  * that can lose power. *on 0 switches it off. Off unless this call or the
  * environment variable VIDEZ5_DURABLE=1 switches it on; process-wide.
  */
-void ftoc_set_durable_(const int* on);
+VIDEZ5_API void ftoc_set_durable_(const int* on);
 
-/* Status of the checked read; the Fortran module has the same values. */
-enum {
-    VIDEZ5_READ_OK = 0,
-    VIDEZ5_NO_FILE = -1,        /* no file under the name, or none HDF5 can open for reading */
-    VIDEZ5_NO_DATASET = -2,     /* nothing at the path, or not a dataset */
-    VIDEZ5_SHAPE_MISMATCH = -3, /* the stored sizes are not the buffer's */
-    VIDEZ5_TYPE_MISMATCH = -4,  /* the buffer's elements are not what the code says, or cannot take the stored ones */
-    VIDEZ5_READ_FAILED = -5     /* HDF5 failed the read itself */
-};
 
 /*
  * Beside the ten: they open the file read-only, never create it and never end
@@ -163,7 +174,7 @@ enum {
  * at path; rank -1 when there is none, and nothing printed. Sizes are handed
  * back for ranks 1 to 3 only.
  */
-void ftoc_h5get_dims_(const char* name, const unsigned int* name_length, const char* path,
+VIDEZ5_API void ftoc_h5get_dims_(const char* name, const unsigned int* name_length, const char* path,
                       const unsigned int* path_length, int* rank, unsigned int* dim1, unsigned int* dim2,
                       unsigned int* dim3);
 /*
@@ -171,7 +182,7 @@ void ftoc_h5get_dims_(const char* name, const unsigned int* name_length, const c
  * bytes per element must describe the stored dataset exactly; otherwise one line
  * is printed, the buffer is left alone and status is negative (VIDEZ5_ values).
  */
-void ftoc_h5read_data_checked_(const char* name, const unsigned int* name_length, const char* path,
+VIDEZ5_API void ftoc_h5read_data_checked_(const char* name, const unsigned int* name_length, const char* path,
                                const unsigned int* path_length, void* buffer, const unsigned int* dim1,
                                const unsigned int* dim2, const unsigned int* dim3, const int* element_size,
                                const int* type_code, const int* string_length, int* status);

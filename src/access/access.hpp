@@ -3,6 +3,7 @@
 
 #include "videz5_c.h"
 #include "../driver/driver.hpp"
+#include "../detail/error_printing.hpp"
 #include "../detail/hid.hpp"
 
 #include <chrono>
@@ -10,25 +11,6 @@
 #include <vector>
 
 namespace videz5::detail {
-
-// Switches HDF5's automatic error printing off for its lifetime and restores
-// exactly the setting in force before, whichever API generation installed it:
-// saving a 1.8-style setting through the 1.6 call fails, and restoring a
-// default through the 1.6 call would silently turn it into a 1.6-style one.
-class ErrorPrintingOff {
-public:
-    ErrorPrintingOff();
-    ~ErrorPrintingOff();
-    ErrorPrintingOff(const ErrorPrintingOff&) = delete;
-    ErrorPrintingOff& operator=(const ErrorPrintingOff&) = delete;
-
-private:
-    bool saved_ = false;
-    unsigned is_v2_ = 1;
-    H5E_auto1_t func1_ = nullptr;
-    H5E_auto2_t func2_ = nullptr;
-    void* data_ = nullptr;
-};
 
 // A group walk whose groups are closed, deepest first, when it goes out of scope.
 class PathWalk {
@@ -57,6 +39,12 @@ int close_file(hid_t file_id);
 int close_group(hid_t group_id);
 // A file opened for one call, closed (and its failure told) when the call ends.
 inline Hid own_opened_file(hid_t id) { return Hid(id, close_file); }
+
+// The file access property list for every file the library opens: through
+// the library's own driver (driver.hpp). Every open must use it, since HDF5
+// finds a file already open in the process only through the same driver.
+// Shared and kept open: never close it. Negative when the driver is missing.
+hid_t file_access();
 
 // How long an open waits for a lock that another process holds before it gives up.
 inline constexpr std::chrono::seconds kLockPatience{10};

@@ -18,6 +18,7 @@
 // finds a whole HDF5 file and opens it.
 #include "access.hpp"
 #include "../detail/hid.hpp"
+#include "../detail/say.hpp"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -29,7 +30,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <iostream>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -60,18 +61,17 @@ private:
 };
 
 hid_t refuse_not_hdf5(const std::string& name) {
-    std::cout << "NOT AN HDF5 FILE IN open_h5_file( " << name << " ), LEFT UNTOUCHED" << std::endl;
+    say("NOT AN HDF5 FILE IN open_h5_file( " + name + " ), LEFT UNTOUCHED");
     return H5I_INVALID_HID;
 }
 
 hid_t refuse_cannot_open(const std::string& name, const std::string& cause) {
-    std::cout << "CANNOT OPEN FILE IN open_h5_file( " << name << " ): " << cause << std::endl;
+    say("CANNOT OPEN FILE IN open_h5_file( " + name + " ): " + cause);
     return H5I_INVALID_HID;
 }
 
 hid_t refuse_locked(const std::string& name) {
-    std::cout << "FILE LOCKED IN open_h5_file( " << name << " ), GAVE UP AFTER " << kLockPatience.count() << " s"
-              << std::endl;
+    say("FILE LOCKED IN open_h5_file( " + name + " ), GAVE UP AFTER " + std::to_string(kLockPatience.count()) + " s");
     return H5I_INVALID_HID;
 }
 
@@ -248,8 +248,8 @@ hid_t open_existing(const std::string& name, bool reading) {
 
 hid_t open_named_file(const std::string& name, bool must_exist, bool reading) {
     if (must_exist && !file_exists(name)) {
-        std::cout << "NONEXISTENT FILE IN open_h5_file( " << name << " )" << std::endl;
-        std::cout << "ABORTING" << std::endl;
+        say("NONEXISTENT FILE IN open_h5_file( " + name + " )");
+        say("ABORTING");
         std::abort();
     }
     if (file_access() < 0) return refuse_cannot_open(name, "the library's file driver is not registered with HDF5");
@@ -289,6 +289,23 @@ hid_t open_h5_file_read_only(const std::string& name, bool* locked_out) {
     return opened.id;
 }
 
+hid_t file_access() {
+    static std::mutex guard;
+    static hid_t fapl = H5I_INVALID_HID;
+    const std::lock_guard<std::mutex> hold(guard);
+    const hid_t driver = ordered_driver();
+    // No fallback to HDF5's own driver: files would lose every guarantee without a word.
+    if (driver < 0) return H5I_INVALID_HID;
+    if (fapl < 0 || H5Iget_type(fapl) != H5I_GENPROP_LST || H5Pget_driver(fapl) != driver) {
+        fapl = H5Pcreate(H5P_FILE_ACCESS);
+        if (fapl >= 0 && H5Pset_driver(fapl, driver, nullptr) < 0) {
+            H5Pclose(fapl);
+            fapl = H5I_INVALID_HID;
+        }
+    }
+    return fapl;
+}
+
 int close_file(hid_t file_id) {
     const ssize_t length = H5Fget_name(file_id, nullptr, 0);
     std::string name(length > 0 ? static_cast<std::size_t>(length) : 0, '\0');
@@ -298,7 +315,7 @@ int close_file(hid_t file_id) {
     // the call's changes are lost, and the caller hears it here.
     const std::string cause = name.empty() ? std::string() : take_failed_close(name);
     if (!cause.empty()) {
-        std::cout << "ERROR: H5Fclose(): Failed to write file " << name << " (" << cause << ")!" << std::endl;
+        say("ERROR: H5Fclose(): Failed to write file " + name + " (" + cause + ")!");
         return -1;
     }
     return status;

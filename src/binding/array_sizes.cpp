@@ -1,11 +1,11 @@
 #include "array_sizes.hpp"
+#include "../detail/say.hpp"
 
 #include <sys/mman.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdint>
-#include <iostream>
 
 namespace videz5::detail {
 namespace {
@@ -42,8 +42,8 @@ bool dump_sizes_ok(const char* entry, const std::string& path, const void* data,
                 could_be_array(data, count, element_size);
     if (fits) return true;
     // The element size too: a string length can be what makes the array impossible.
-    std::cout << "INVALID SIZES IN " << entry << "( " << path << ", " << dim1 << ", " << dim2 << ", " << dim3
-              << " ) OF " << element_size << " BYTES EACH" << std::endl;
+    say(std::string("INVALID SIZES IN ") + entry + "( " + path + ", " + std::to_string(dim1) + ", " +
+        std::to_string(dim2) + ", " + std::to_string(dim3) + " ) OF " + std::to_string(element_size) + " BYTES EACH");
     return false;
 }
 
@@ -55,7 +55,8 @@ bool plot_sizes_ok(const char* entry, const std::string& path, const void* data,
     if (could_be_array(data, first * second, data_element_size) && could_be_array(y, first, sizeof(double)) &&
         could_be_array(x, second, sizeof(double)))
         return true;
-    std::cout << "INVALID SIZES IN " << entry << "( " << path << ", " << nx << ", " << ny << " )" << std::endl;
+    say(std::string("INVALID SIZES IN ") + entry + "( " + path + ", " + std::to_string(nx) + ", " + std::to_string(ny) +
+        " )");
     return false;
 }
 

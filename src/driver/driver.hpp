@@ -7,13 +7,12 @@
 
 namespace videz5::detail {
 
-// The file access property list for every file the library opens: HDF5's
-// POSIX access, with metadata committed in an order that a kill at any moment
-// leaves readable, and an undo journal where no order can (ordered_driver.cpp).
-// Every open must use it, since HDF5 finds a file already open in the process
-// only through the same driver. Shared and kept open: never close it.
-// Negative when the driver could not be registered with HDF5.
-hid_t file_access();
+// The driver under every file the library opens, registered with HDF5 (again
+// after H5close, which forgets registrations): HDF5's POSIX access, with
+// metadata committed in an order that a kill at any moment leaves readable,
+// and an undo journal where no order can (ordered_driver.cpp). Negative when
+// HDF5 refused the registration.
+hid_t ordered_driver();
 
 // Why the last close of the file `name` (as opened) could not write what the
 // call had changed, once; empty when it could. The file keeps what it held before.

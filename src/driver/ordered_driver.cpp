@@ -8,15 +8,9 @@
 // written yet, or beyond the end the superblock states: the objects being
 // written are unreadable, and a split node loses the links it moved, objects
 // that earlier calls had stored. Runs are killed by schedulers, so this driver
-// holds metadata writes back and commits them at each flush and close in an
-// order that keeps the file readable with every link intact after each write:
-//
-//   1. pieces in space the file on disk does not reach yet: nothing points there;
-//   2. the file extended to the new end, then the superblock that states it;
-//   3. changes in place, what others refer to before what refers to it: local
-//      heaps (names; a heap changed in two places goes in three valid steps),
-//      then space reused within the session, object headers, B-tree nodes
-//      from the root down, symbol table nodes.
+// holds metadata writes back and commits them at each flush and close in the
+// order that commit_order.hpp gives, which keeps the file readable with every
+// link intact after each write.
 //
 // Where no order is enough, the changes of a commit epoch (from one commit to
 // the next) are undone after a kill instead (undo_journal.hpp): arrays
@@ -29,6 +23,7 @@
 // disk is exactly what HDF5 writes, so the format readers see is unchanged;
 // there is no driver information block.
 #include "driver.hpp"
+#include "commit_order.hpp"
 #include "undo_journal.hpp"
 
 #include <fcntl.h>
@@ -47,21 +42,11 @@
 #include <memory>
 #include <mutex>
 #include <new>
-#include <set>
 #include <string>
 #include <vector>
 
 namespace videz5::detail {
 namespace {
-
-struct Region {
-    haddr_t addr;
-    H5FD_mem_t type;
-    std::vector<unsigned char> bytes;
-    // Folded together from overlapping writes: what it holds is no longer one object.
-    bool merged = false;
-    haddr_t end() const { return addr + bytes.size(); }
-};
 
 // The superblock of HDF5's newer format (version 2 or 3) with 8-byte
 // addresses: signature, version, sizes, consistency flags, four addresses, checksum.
@@ -210,65 +195,13 @@ void add_pending(State& s, haddr_t addr, H5FD_mem_t type, const unsigned char* b
     s.pending.emplace(at, std::move(incoming));
 }
 
-bool rewrites_known_object(const State& s, const Region& r) {
-    const auto known = s.known.find(r.addr);
-    return r.addr < s.committed && !r.merged && known != s.known.end() && known->second == r.type;
-}
-
-// The stage of the commit in which a region is written; lower goes first,
-// then by address. See the top of the file.
-std::pair<int, long> commit_stage(const State& s, const Region& r) {
-    if (r.addr >= s.committed) return {0, 0};
-    if (r.addr == 0) return {1, 0};
-    const bool in_place = rewrites_known_object(s, r);
-    if (in_place && r.type == H5FD_MEM_LHEAP) return {2, 0};
-    if (!in_place) return {3, 0};
-    if (r.type == H5FD_MEM_OHDR) return {4, 0};
-    if (r.type == H5FD_MEM_BTREE && r.bytes.size() > 5 && std::memcmp(r.bytes.data(), "TREE", 4) == 0)
-        return {5, -static_cast<long>(r.bytes[5])};  // higher levels (parents) first
-    if (r.type == H5FD_MEM_BTREE) return {6, 0};
-    return {7, 0};
-}
-
-// A local heap whose names outgrew its first block keeps them in a data block
-// apart from its prefix (signature, data size, free-list head, data address).
-// A name added in place changes both, and HDF5 checks the free list whenever
-// it loads a heap: half of that change, in either order, makes the heap and so
-// every name in its group unreadable. Such a change is written in three steps
-// that each leave a valid heap: the old prefix with an empty free list (the
-// names stay, the free space is merely forgotten), the data block, the new prefix.
-constexpr std::size_t kHeapPrefix = 32;  // with 8-byte lengths and addresses, as the library's files have
-constexpr std::size_t kFreeListHead = 16;
-constexpr std::size_t kDataAddress = 24;
-
-haddr_t little_endian_64(const unsigned char* p) {
-    haddr_t value = 0;
-    for (int i = 7; i >= 0; --i) value = (value << 8) | p[i];
-    return value;
-}
-
-bool heap_prefix(const unsigned char* bytes, std::size_t size) {
-    return size == kHeapPrefix && std::memcmp(bytes, "HEAP", 4) == 0 && bytes[4] == 0;
-}
-
-// The pending data block that heap prefix r changes in place together with it.
-const Region* separate_data_block(const State& s, const Region& r) {
-    if (r.type != H5FD_MEM_LHEAP || r.addr >= s.committed || !heap_prefix(r.bytes.data(), r.bytes.size()))
-        return nullptr;
-    const auto data = s.pending.find(little_endian_64(r.bytes.data() + kDataAddress));
-    if (data == s.pending.end() || data->first >= s.committed || &data->second == &r) return nullptr;
-    return &data->second;
-}
-
-// Step one of the three: the prefix on disk with its free list emptied. When
-// what is on disk is no heap prefix, nothing is staged. False: the write failed.
+// Step one of three for a heap pair: the prefix on disk with its free list
+// emptied. When what is on disk is no heap prefix, nothing is staged.
 bool write_emptied_prefix(const State& s, haddr_t addr) {
-    unsigned char old[kHeapPrefix];
+    unsigned char old[32];
     if (pread(s.fd, old, sizeof old, static_cast<off_t>(addr)) != static_cast<ssize_t>(sizeof old) ||
-        !heap_prefix(old, sizeof old))
+        !empty_heap_free_list(old, sizeof old))
         return true;
-    std::memset(old + kFreeListHead, 0, 8);
-    old[kFreeListHead] = 1;  // HDF5's "no free block"
     return VIDEZ5_WRITE_ALL(s.fd, old, sizeof old, addr);
 }
 
@@ -277,15 +210,15 @@ bool write_emptied_prefix(const State& s, haddr_t addr) {
 // to, two changes in place that no order makes safe (half of it lists the
 // moved names twice, or not at all), so such a commit is journaled.
 bool index_node_shrinks(const State& s) {
+    const FileView file{s.committed, s.known};
     for (const auto& [addr, r] : s.pending) {
-        if (r.type != H5FD_MEM_BTREE || r.bytes.size() < 8 || !rewrites_known_object(s, r)) continue;
-        const bool node = std::memcmp(r.bytes.data(), "SNOD", 4) == 0 || std::memcmp(r.bytes.data(), "TREE", 4) == 0;
+        unsigned now, before;
         unsigned char stored[8];
-        if (!node || pread(s.fd, stored, sizeof stored, static_cast<off_t>(addr)) != static_cast<ssize_t>(sizeof stored) ||
-            std::memcmp(stored, r.bytes.data(), 4) != 0)
+        if (r.type != H5FD_MEM_BTREE || !rewrites_known_object(file, r) ||
+            !index_node_entries(r.bytes.data(), r.bytes.size(), now) ||
+            pread(s.fd, stored, sizeof stored, static_cast<off_t>(addr)) != static_cast<ssize_t>(sizeof stored) ||
+            std::memcmp(stored, r.bytes.data(), 4) != 0 || !index_node_entries(stored, sizeof stored, before))
             continue;
-        // Both keep their number of entries at bytes 6 and 7, little-endian.
-        const unsigned now = r.bytes[6] | (r.bytes[7] << 8), before = stored[6] | (stored[7] << 8);
         if (now < before) return true;
     }
     return false;
@@ -333,33 +266,22 @@ bool end_epoch(State& s) {
 
 bool commit(State& s) {
     if (s.pending.empty()) return end_epoch(s);
-    std::vector<const Region*> order;
-    // Heap prefixes and their data blocks, both ways, to be written together.
-    std::map<const Region*, std::pair<const Region*, const Region*>> heap_pairs;
-    for (const auto& [addr, r] : s.pending) {
-        order.push_back(&r);
-        if (const Region* data = separate_data_block(s, r)) heap_pairs[&r] = heap_pairs[data] = {&r, data};
-    }
-    std::stable_sort(order.begin(), order.end(), [&s](const Region* a, const Region* b) {
-        const auto ra = commit_stage(s, *a), rb = commit_stage(s, *b);
-        return ra != rb ? ra < rb : a->addr < b->addr;
-    });
+    const std::vector<CommitStep> order = commit_order(s.pending, FileView{s.committed, s.known});
 
     if (s.journal_epoch || s.journal_always || index_node_shrinks(s)) {
-        for (const Region* r : order)
-            if (!journal_change(s, r->addr, r->bytes.size())) return false;
+        for (const auto& [addr, r] : s.pending)
+            if (!journal_change(s, addr, r.bytes.size())) return false;
         if (durable() && !s.journal.sync()) return false;
     }
 
     bool extended = false;
     int stage = 0;
-    std::set<const Region*> done;  // written early, with the heap prefix they belong to
-    for (const Region* r : order) {
-        const int next_stage = commit_stage(s, *r).first;
+    for (const CommitStep& step : order) {
+        const Region& r = *step.region;
         // In the durable mode each stage is on disk before the next relies on it.
-        if (next_stage != stage && !s.journal.active() && !sync_data(s)) return false;
-        stage = next_stage;
-        if (!extended && r->addr < s.committed) {
+        if (step.stage != stage && !s.journal.active() && !sync_data(s)) return false;
+        stage = step.stage;
+        if (!extended && r.addr < s.committed) {
             // The superblock must never state an end beyond the end of the file.
             if (s.eoa > s.eof && ftruncate(s.fd, static_cast<off_t>(s.eoa)) < 0) {
                 VIDEZ5_REPORT(H5E_IO, H5E_SEEKERROR, "unable to extend file: " + errno_text(errno));
@@ -368,19 +290,12 @@ bool commit(State& s) {
             s.eof = std::max(s.eof, s.eoa);
             extended = true;
         }
-        if (done.count(r) != 0) continue;
-        const auto pair = heap_pairs.find(r);
-        if (pair != heap_pairs.end()) {
-            const auto [prefix, data] = pair->second;
-            if (!write_emptied_prefix(s, prefix->addr)) return false;
-            for (const Region* w : {data, prefix}) {
-                if (!VIDEZ5_WRITE_ALL(s.fd, w->bytes.data(), w->bytes.size(), w->addr)) return false;
-                done.insert(w);
-            }
-            continue;
+        if (step.heap_data != nullptr && !write_emptied_prefix(s, r.addr)) return false;
+        for (const Region* w : {step.heap_data, step.region}) {
+            if (w == nullptr) continue;
+            if (!VIDEZ5_WRITE_ALL(s.fd, w->bytes.data(), w->bytes.size(), w->addr)) return false;
+            s.eof = std::max(s.eof, w->end());
         }
-        if (!VIDEZ5_WRITE_ALL(s.fd, r->bytes.data(), r->bytes.size(), r->addr)) return false;
-        s.eof = std::max(s.eof, r->end());
     }
     for (const auto& [addr, r] : s.pending) s.known[addr] = r.type;
     const bool superblock = s.pending.count(0) != 0;
@@ -752,28 +667,18 @@ H5FD_class_t make_class() {
 
 const H5FD_class_t kClass = make_class();
 
-// The driver's registration and the shared access list, set up once per HDF5
-// life (H5close forgets registrations), under a lock: HDF5 may be built
-// thread-safe and used from several threads.
+// The driver's registration, once per HDF5 life (H5close forgets
+// registrations), under a lock: HDF5 may be built thread-safe and used from
+// several threads.
 std::mutex registration;
 hid_t driver_id = H5I_INVALID_HID;
-hid_t shared_fapl = H5I_INVALID_HID;
 
 }  // namespace
 
-hid_t file_access() {
+hid_t ordered_driver() {
     const std::lock_guard<std::mutex> hold(registration);
     if (driver_id < 0 || H5Iget_type(driver_id) != H5I_VFL) driver_id = H5FDregister(&kClass);
-    // No fallback to HDF5's own driver: files would lose every guarantee without a word.
-    if (driver_id < 0) return H5I_INVALID_HID;
-    if (shared_fapl < 0 || H5Iget_type(shared_fapl) != H5I_GENPROP_LST || H5Pget_driver(shared_fapl) != driver_id) {
-        shared_fapl = H5Pcreate(H5P_FILE_ACCESS);
-        if (shared_fapl >= 0 && H5Pset_driver(shared_fapl, driver_id, nullptr) < 0) {
-            H5Pclose(shared_fapl);
-            shared_fapl = H5I_INVALID_HID;
-        }
-    }
-    return shared_fapl;
+    return driver_id;
 }
 
 std::string take_failed_close(const std::string& name) {

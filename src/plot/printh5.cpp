@@ -1,15 +1,38 @@
 // Plot records: data with its Y and X axes and three titles in one group.
 #include "videz5_c.h"
-#include "nxdata.hpp"
 #include "../access/access.hpp"
 #include "../transfer/transfer.hpp"
 
+#include <algorithm>
 #include <array>
+#include <iterator>
 
 namespace {
 
+// The NXdata description of a plot record (NX_class "NXdata", signal "data",
+// axes ["Y"] for 1-D data, ["Y", "X"] for 2-D), for viewers that show such
+// groups as they are. written_rank is the rank "data" was just written with,
+// or -1 when that write failed; the stored rank is then looked up, so that the
+// description always matches the stored "data". Negative on failure.
+int write_nxdata_attributes(hid_t record, int written_rank) {
+    using videz5::detail::write_string_attribute;
+    // When the write went through, asking the stored shape again would cost a
+    // plot record several percent of its time. "Y" names the slowest
+    // dimension of "data", "X" the fastest.
+    std::vector<hsize_t> dims;
+    const int rank = written_rank >= 0 ? written_rank : h5get_dims(record, "data", dims);
+    if (rank != 1 && rank != 2) return 0;
+    const std::vector<std::string> axes = rank == 1 ? std::vector<std::string>{"Y"} : std::vector<std::string>{"Y", "X"};
+    const int statuses[] = {write_string_attribute(record, "NX_class", {"NXdata"}, false),
+                            write_string_attribute(record, "signal", {"data"}, false),
+                            write_string_attribute(record, "axes", axes, true)};
+    return *std::min_element(std::begin(statuses), std::end(statuses)) < 0 ? -1 : 0;
+}
+
+// 0 when the whole record was written, negative when it was refused (nothing
+// written) or a write failed.
 template <typename T>
-void write_record(hid_t loc_id, const std::string& path, const T* data, hid_t data_type, const double* x,
+int write_record(hid_t loc_id, const std::string& path, const T* data, hid_t data_type, const double* x,
                   const double* y, const unsigned int* nx, const unsigned int* ny,
                   std::vector<std::string>& titles) {
     using videz5::detail::DatasetWrite;
@@ -45,16 +68,18 @@ void write_record(hid_t loc_id, const std::string& path, const T* data, hid_t da
         }
     }
     for (const DatasetWrite& write : writes)
-        if (write.refused()) return;
+        if (write.refused()) return -1;
 
-    int data_status = 0;
+    int record_status = 0, data_status = 0;
     for (DatasetWrite& write : writes) {
         const int status = write.carry_out();
         if (&write == &writes.front()) data_status = status;
+        if (status < 0) record_status = status;
     }
     // Additive: the six datasets above are what stored files and their readers rely on.
     // A "data" written without failure has exactly the rank just asked for.
-    videz5::detail::write_nxdata_attributes(record, data_status >= 0 ? rank : -1);
+    if (write_nxdata_attributes(record, data_status >= 0 ? rank : -1) < 0) record_status = -1;
+    return record_status;
 }
 
 }  // namespace

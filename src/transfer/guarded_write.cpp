@@ -5,34 +5,43 @@
 // data kept.
 #include "videz5_c.h"
 #include "transfer.hpp"
+#include "../detail/say.hpp"
 
 #include <H5LTpublic.h>
 
 #include <algorithm>
 #include <cinttypes>
+#include <cstdint>
 #include <cstdio>
+#include <string>
 #include <vector>
 
 namespace {
 
-// Formatted messages are flushed at once so they stay in order with the
-// caller's own (Fortran) output on the same stream.
-template <typename... Args>
-void say(const char* format, Args... args) {
-    std::printf(format, args...);
-    std::fflush(stdout);
+using videz5::detail::say;
+
+std::string hex(std::uint64_t value) {
+    char text[24];
+    std::snprintf(text, sizeof text, "0x%" PRIx64, value);
+    return text;
 }
 
 void print_call_dump(hid_t loc_id, const char* name, int rank, const hsize_t* dims, hid_t type_id) {
     // Identifiers are 64-bit: print them whole.
-    std::printf("\nERROR: H5LTmake_dataset_sane() buffer = NULL!!!\n\n");
-    std::printf("H5LTmake_dataset_sane(hid_t loc_id=0x%" PRIx64 ",const char *dset_name=%s, int rank=%d, "
-                "const hsize_t *dims=",
-                static_cast<uint64_t>(loc_id), name, rank);
-    for (int i = 0; dims != nullptr && i < rank; ++i)
-        std::printf("%llu%s", static_cast<unsigned long long>(dims[i]), i + 1 < rank ? ":" : "");
-    std::printf(", hid_t type_id=0x%" PRIx64 ",const void *buffer=0x%x)\n\n", static_cast<uint64_t>(type_id), 0u);
-    std::fflush(stdout);
+    std::string sizes;
+    for (int i = 0; dims != nullptr && i < rank; ++i) sizes += (i > 0 ? ":" : "") + std::to_string(dims[i]);
+    say("");
+    say("ERROR: H5LTmake_dataset_sane() buffer = NULL!!!");
+    say("");
+    say("H5LTmake_dataset_sane(hid_t loc_id=" + hex(static_cast<std::uint64_t>(loc_id)) +
+        ",const char *dset_name=" + name + ", int rank=" + std::to_string(rank) + ", const hsize_t *dims=" + sizes +
+        ", hid_t type_id=" + hex(static_cast<std::uint64_t>(type_id)) + ",const void *buffer=0x0)");
+    say("");
+}
+
+void refuse(const std::string& name, const std::string& reason) {
+    say("Cannot overwrite existing dataset " + name + "!");
+    say(reason);
 }
 
 }  // namespace
@@ -63,7 +72,7 @@ DatasetWrite::Action DatasetWrite::plan(bool may_grow) {
     // An exact lookup of the one name, not a scan of the group by prefix.
     const htri_t exists = H5Lexists(loc_id_, name_, H5P_DEFAULT);
     if (exists < 0) {
-        say("ERROR: H5Lexists(): Failed to look up dataset %s!\n", name_);
+        say(std::string("ERROR: H5Lexists(): Failed to look up dataset ") + name_ + "!");
         return Action::kRefuse;
     }
     if (exists == 0) return Action::kCreate;
@@ -71,12 +80,11 @@ DatasetWrite::Action DatasetWrite::plan(bool may_grow) {
     // One open serves the type check, the shape check and the write.
     dataset_ = own_object(H5Oopen(loc_id_, name_, H5P_DEFAULT));
     if (!dataset_.valid()) {
-        say("ERROR: H5Dopen(): Failed to open dataset %s!\n", name_);
+        say(std::string("ERROR: H5Dopen(): Failed to open dataset ") + name_ + "!");
         return Action::kRefuse;
     }
     if (H5Iget_type(dataset_.get()) != H5I_DATASET) {
-        say("Cannot overwrite existing dataset %s!\n", name_);
-        say("existing object %s is not a dataset\n", name_);
+        refuse(name_, std::string("existing object ") + name_ + " is not a dataset");
         return Action::kRefuse;
     }
 
@@ -84,20 +92,20 @@ DatasetWrite::Action DatasetWrite::plan(bool may_grow) {
     const int stored_rank = space.valid() ? H5Sget_simple_extent_ndims(space.get()) : -1;
     std::vector<hsize_t> stored(static_cast<std::size_t>(std::max(stored_rank, 0)));
     if (stored_rank < 0 || (stored_rank > 0 && H5Sget_simple_extent_dims(space.get(), stored.data(), nullptr) < 0)) {
-        say("ERROR: H5Dget_space(): Failed to read the shape of dataset %s!\n", name_);
+        say(std::string("ERROR: H5Dget_space(): Failed to read the shape of dataset ") + name_ + "!");
         return Action::kRefuse;
     }
     if (stored_rank != rank_) {
-        say("Cannot overwrite existing dataset %s!\n", name_);
-        say("rank of existing dataset is %d and new rank is = %d\n", stored_rank, rank_);
+        refuse(name_, "rank of existing dataset is " + std::to_string(stored_rank) + " and new rank is = " +
+                          std::to_string(rank_));
         return Action::kRefuse;
     }
     std::size_t count = 1;
     for (int i = 0; i < rank_; ++i) {
         if (stored[i] != dims_[i]) {
-            say("Cannot overwrite existing dataset %s!\n", name_);
-            say("dim[%d] of existing dataset is %llu and new dim[%d] is %llu\n", i,
-                static_cast<unsigned long long>(stored[i]), i, static_cast<unsigned long long>(dims_[i]));
+            const std::string dim = "dim[" + std::to_string(i) + "]";
+            refuse(name_, dim + " of existing dataset is " + std::to_string(stored[i]) + " and new " + dim + " is " +
+                              std::to_string(dims_[i]));
             return Action::kRefuse;
         }
         count *= static_cast<std::size_t>(dims_[i]);
@@ -110,10 +118,9 @@ DatasetWrite::Action DatasetWrite::plan(bool may_grow) {
     if (may_grow && stored_type.valid() && rank_ == 1 && count == 1 && H5Tget_class(stored_type.get()) == H5T_STRING &&
         H5Tis_variable_str(stored_type.get()) == 0 && H5Tget_class(type_id_) == H5T_STRING)
         return Action::kReplace;
-    say("Cannot overwrite existing dataset %s!\n", name_);
-    say("type of existing dataset is %s and new type is %s\n",
-        stored_type.valid() ? element_type_name(stored_type.get()).c_str() : "unknown",
-        element_type_name(type_id_).c_str());
+    refuse(name_, "type of existing dataset is " +
+                      (stored_type.valid() ? element_type_name(stored_type.get()) : std::string("unknown")) +
+                      " and new type is " + element_type_name(type_id_));
     return Action::kRefuse;
 }
 
@@ -128,7 +135,7 @@ int DatasetWrite::carry_out() {
             // the old text or the new one.
             dataset_.reset();
             if (H5Ldelete(loc_id_, name_, H5P_DEFAULT) < 0) {
-                say("ERROR: H5Ldelete(): Failed to replace dataset %s!\n", name_);
+                say(std::string("ERROR: H5Ldelete(): Failed to replace dataset ") + name_ + "!");
                 return -1;
             }
             return H5LTmake_dataset(loc_id_, name_, rank_, dims_, type_id_, buffer_);
@@ -136,7 +143,7 @@ int DatasetWrite::carry_out() {
             break;
     }
     if (H5Dwrite(dataset_.get(), type_id_, H5S_ALL, H5S_ALL, H5P_DEFAULT, buffer_) != 0) {
-        say("ERROR: H5Dwrite(): Failed to overwrite dataset %s!\n", name_);
+        say(std::string("ERROR: H5Dwrite(): Failed to overwrite dataset ") + name_ + "!");
         return -1;
     }
     return H5Oclose(dataset_.release());

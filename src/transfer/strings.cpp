@@ -1,14 +1,17 @@
-// Short texts, each stored as a one-element fixed-length string dataset.
+// Short texts: one-element fixed-length string datasets, and string attributes.
 #include "videz5_c.h"
 #include "transfer.hpp"
+#include "../detail/say.hpp"
 
-#include <iostream>
+#include <algorithm>
+
 
 namespace videz5::detail {
 
 bool string_lists_match(const std::vector<std::string>& names, const std::vector<std::string>& values) {
     if (names.size() == values.size()) return true;
-    std::cout << "Vector inputs do not match in length! " << names.size() << " != " << values.size() << std::endl;
+    say("Vector inputs do not match in length! " + std::to_string(names.size()) + " != " +
+        std::to_string(values.size()));
     return false;
 }
 
@@ -22,13 +25,77 @@ Hid string_type_for(const std::string& value) {
 
 }  // namespace videz5::detail
 
-void h5dump_str_dataset(hid_t loc_id, const std::vector<std::string>& names, const std::vector<std::string>& values) {
-    if (!videz5::detail::string_lists_match(names, values)) return;
+namespace videz5::detail {
+
+int dump_strings(hid_t loc_id, const std::vector<std::string>& names, const std::vector<std::string>& values) {
+    if (!string_lists_match(names, values)) return -1;
     const hsize_t one = 1;
+    int status = 0;
     for (std::size_t i = 0; i < names.size(); ++i) {
-        const videz5::detail::Hid type = videz5::detail::string_type_for(values[i]);
+        const Hid type = string_type_for(values[i]);
         // A text longer than the stored one replaces its dataset instead of being cut.
-        videz5::detail::DatasetWrite(loc_id, names[i].c_str(), 1, &one, type.get(), values[i].c_str(), true)
-            .carry_out();
+        if (DatasetWrite(loc_id, names[i].c_str(), 1, &one, type.get(), values[i].c_str(), true).carry_out() < 0)
+            status = -1;
     }
+    return status;
 }
+
+}  // namespace videz5::detail
+
+void h5dump_str_dataset(hid_t loc_id, const std::vector<std::string>& names, const std::vector<std::string>& values) {
+    videz5::detail::dump_strings(loc_id, names, values);
+}
+
+// String attributes are stored as fixed-length null-padded ASCII, the form that
+// readers of attributes written by other tools handle without surprises.
+namespace videz5::detail {
+namespace {
+
+// Whether the attribute already stores exactly these bytes with this type and shape.
+bool holds(hid_t object, const char* name, hid_t type, std::size_t count, bool as_array,
+           const std::vector<char>& block) {
+    Hid attribute(H5Aopen(object, name, H5P_DEFAULT), H5Aclose);
+    if (!attribute.valid()) return false;
+    Hid stored_type = own_type(H5Aget_type(attribute.get()));
+    Hid space = own_space(H5Aget_space(attribute.get()));
+    if (!stored_type.valid() || !space.valid() || H5Tequal(stored_type.get(), type) <= 0) return false;
+    const int rank = H5Sget_simple_extent_ndims(space.get());
+    if (rank != (as_array ? 1 : 0) || H5Sget_simple_extent_npoints(space.get()) != static_cast<hssize_t>(count))
+        return false;
+    std::vector<char> stored(block.size());
+    return H5Aread(attribute.get(), type, stored.data()) >= 0 && stored == block;
+}
+
+}  // namespace
+
+int write_string_attribute(hid_t object, const char* name, const std::vector<std::string>& values, bool as_array) {
+    if (values.empty() || (!as_array && values.size() != 1)) return -1;
+
+    // One block of equally long elements; HDF5 has no string type of size 0.
+    std::size_t size = 1;
+    for (const std::string& value : values) size = std::max(size, value.size());
+    std::vector<char> block(size * values.size(), '\0');
+    for (std::size_t i = 0; i < values.size(); ++i) std::copy(values[i].begin(), values[i].end(), &block[i * size]);
+
+    Hid type = own_type(H5Tcopy(H5T_C_S1));
+    if (!type.valid() || H5Tset_size(type.get(), size) < 0 || H5Tset_strpad(type.get(), H5T_STR_NULLPAD) < 0 ||
+        H5Tset_cset(type.get(), H5T_CSET_ASCII) < 0)
+        return -1;
+    const hsize_t count = values.size();
+    Hid space = own_space(as_array ? H5Screate_simple(1, &count, nullptr) : H5Screate(H5S_SCALAR));
+    if (!space.valid()) return -1;
+
+    const htri_t exists = H5Aexists(object, name);
+    if (exists < 0) return -1;
+    // A rewritten record usually describes itself as before: leave such an
+    // attribute alone rather than dirty the group's header for nothing.
+    if (exists > 0 && holds(object, name, type.get(), values.size(), as_array, block)) return 0;
+    // Otherwise replaced whole rather than written over, so that its type and
+    // shape always follow the new values.
+    if (exists > 0 && H5Adelete(object, name) < 0) return -1;
+    Hid attribute(H5Acreate2(object, name, type.get(), space.get(), H5P_DEFAULT, H5P_DEFAULT), H5Aclose);
+    if (!attribute.valid()) return -1;
+    return H5Awrite(attribute.get(), type.get(), block.data());
+}
+
+}  // namespace videz5::detail

@@ -1,6 +1,7 @@
 // Internal helpers of the dataset-transfer layer, for the layers above it.
 #pragma once
 
+#include "videz5_c.h"
 #include "../detail/hid.hpp"
 
 #include <cstddef>
@@ -9,10 +10,7 @@
 
 namespace videz5::detail {
 
-// Element type codes of the Fortran face.
-enum ElementCode { kDouble = 0, kInt = 1, kString = 2 };
-
-inline bool valid_element_code(int code) { return code >= kDouble && code <= kString; }
+inline bool valid_element_code(int code) { return code >= VIDEZ5_DOUBLE && code <= VIDEZ5_STRING; }
 
 // The element type for a valid code: the native double or int as HDF5 predefines
 // it, or a new string type (space-padded, as Fortran keeps them) of
@@ -21,14 +19,20 @@ Hid make_element_type(int code, int string_length);
 
 // Bytes of one element of a valid code, as make_element_type makes it.
 inline std::size_t element_code_size(int code, int string_length) {
-    if (code == kDouble) return sizeof(double);
-    if (code == kInt) return sizeof(int);
+    if (code == VIDEZ5_DOUBLE) return sizeof(double);
+    if (code == VIDEZ5_INT) return sizeof(int);
     return string_length > 0 ? static_cast<std::size_t>(string_length) : 0;
 }
 
 // The dimension list of an array of Fortran sizes dim1 x dim2 x dim3, in HDF5
 // order: reversed, sizes of 0 dropped, a single size 1 when all are 0.
 std::vector<hsize_t> dump_dims(unsigned int dim1, unsigned int dim2, unsigned int dim3);
+
+// The array dump and read at a path, as h5dump_data and h5read_data, with
+// what happened: the guarded write's status, the read's.
+int dump_at(hid_t loc_id, const std::string& path, const void* data, unsigned int dim1, unsigned int dim2,
+            unsigned int dim3, hid_t type_id);
+herr_t read_at(hid_t loc_id, const std::string& path, void* buffer, hid_t type_id);
 
 // The dataset at path below loc_id, opened without creating or printing
 // anything; invalid when there is no dataset there.
@@ -64,6 +68,10 @@ private:
     Hid dataset_;  // the stored dataset, for an overwrite
     Action action_;
 };
+
+// The string datasets of h5dump_str_dataset: 0, or negative when an entry was
+// refused or failed (the later entries are written all the same).
+int dump_strings(hid_t loc_id, const std::vector<std::string>& names, const std::vector<std::string>& values);
 
 // Prints "Vector inputs do not match in length! ..." and returns false when
 // the lists of names and texts differ in length.

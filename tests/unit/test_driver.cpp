@@ -2,6 +2,8 @@
 // errors, its registration, and the undo journal on its own.
 #include "videz5_c.h"
 #include "support.hpp"
+#include "../../src/access/access.hpp"
+#include "../../src/driver/commit_order.hpp"
 #include "../../src/driver/driver.hpp"
 #include "../../src/driver/undo_journal.hpp"
 
@@ -145,4 +147,37 @@ TEST(UndoJournal, AFinishedEpochLeavesNothingToUndo) {
     std::string why;
     EXPECT_EQ(videz5::detail::recover(name, -1, false, why), videz5::detail::Recovery::kNothing);
     EXPECT_EQ(file_bytes(name), std::string(10, 'b') + std::string(90, 'a'));
+}
+
+// The commit order on its own: what nothing refers to yet, then the superblock,
+// then changes in place, what is referred to before what refers to it.
+TEST(CommitOrder, WritesWhatIsReferredToBeforeWhatRefersToIt) {
+    using videz5::detail::Region;
+    videz5::detail::Regions pending;
+    const auto add = [&pending](haddr_t addr, H5FD_mem_t type, std::string bytes) {
+        bytes.resize(std::max<std::size_t>(bytes.size(), 8), '\0');
+        pending[addr] = Region{addr, type, std::vector<unsigned char>(bytes.begin(), bytes.end())};
+    };
+    std::string heap("HEAP", 4);
+    heap.resize(32, '\0');
+    heap[24] = static_cast<char>(700 & 0xff);  // its data block, at 700
+    heap[25] = static_cast<char>(700 >> 8);
+    add(5000, H5FD_MEM_OHDR, "OHDR");                               // new space
+    add(0, H5FD_MEM_SUPER, "\x89HDF");                              // the superblock
+    add(100, H5FD_MEM_LHEAP, heap);                                 // a heap prefix and
+    add(700, H5FD_MEM_LHEAP, "names");                              // its data block: one step
+    add(800, H5FD_MEM_OHDR, "reused");                              // space freed this session
+    add(200, H5FD_MEM_OHDR, "OHDR");                                // an object header in place
+    add(400, H5FD_MEM_BTREE, std::string("TREE\0\0", 6));            // a leaf B-tree node
+    add(300, H5FD_MEM_BTREE, std::string("TREE\0\1", 6));            // its parent
+    add(500, H5FD_MEM_BTREE, "SNOD");                               // a symbol table node
+    const std::map<haddr_t, H5FD_mem_t> known{{0, H5FD_MEM_SUPER},  {100, H5FD_MEM_LHEAP}, {200, H5FD_MEM_OHDR},
+                                              {300, H5FD_MEM_BTREE}, {400, H5FD_MEM_BTREE}, {500, H5FD_MEM_BTREE},
+                                              {700, H5FD_MEM_LHEAP}};
+    const auto steps = videz5::detail::commit_order(pending, {4096, known});
+    std::vector<haddr_t> order;
+    for (const auto& step : steps) order.push_back(step.region->addr);
+    EXPECT_EQ(order, (std::vector<haddr_t>{5000, 0, 100, 800, 200, 300, 400, 500}));
+    ASSERT_EQ(steps.size(), 8u);
+    EXPECT_EQ(steps[2].heap_data, &pending.at(700));
 }

@@ -1,0 +1,134 @@
+// Fortran entry points for asking a dataset's shape and for the read that
+// refuses a buffer of another shape. Both open the file read-only and never
+// create it or end the process: a missing file or dataset is an answer that the
+// caller gets back, so that a program can decide what to allocate or do.
+#include "videz5_c.h"
+#include "guarded_entry.hpp"
+#include "../access/access.hpp"
+#include "../transfer/transfer.hpp"
+#include "../detail/say.hpp"
+
+#include <string>
+#include <vector>
+
+namespace {
+
+using videz5::detail::Hid;
+
+const char* const kCheckedRead = "ftoc_h5read_data_checked_";
+
+using videz5::detail::say;
+
+std::string where(const std::string& what, const std::string& name) {
+    return what + " IN " + kCheckedRead + "( " + name + " )";
+}
+
+// Sizes as the Fortran caller declares them, HDF5's order reversed: "20 x 10".
+std::string fortran_shape(const std::vector<hsize_t>& dims) {
+    if (dims.empty()) return "scalar";
+    std::string text;
+    for (auto size = dims.rbegin(); size != dims.rend(); ++size) {
+        if (!text.empty()) text += " x ";
+        text += std::to_string(*size);
+    }
+    return text;
+}
+
+std::string element_name(int type_code, int string_length) {
+    if (type_code == VIDEZ5_DOUBLE) return "double";
+    if (type_code == VIDEZ5_INT) return "int";
+    return "strings of " + std::to_string(string_length) + " bytes";
+}
+
+// What the arguments say about the buffer's elements must agree before any file
+// is opened: a wrong element size would make even a matching shape overrun.
+int check_elements(const std::string& path, int type_code, int string_length, int element_size) {
+    if (!videz5::detail::valid_element_code(type_code)) {
+        say(std::string("INVALID TYPE CODE IN ") + kCheckedRead + "( " + path + ", " + std::to_string(type_code) +
+            " )");
+        return VIDEZ5_TYPE_MISMATCH;
+    }
+    if (type_code == VIDEZ5_STRING && string_length < 1) {
+        say(std::string("INVALID STRING LENGTH IN ") + kCheckedRead + "( " + path + ", " +
+            std::to_string(string_length) + " )");
+        return VIDEZ5_TYPE_MISMATCH;
+    }
+    const std::size_t code_size = videz5::detail::element_code_size(type_code, string_length);
+    if (element_size < 0 || static_cast<std::size_t>(element_size) != code_size) {
+        say(where("ELEMENT SIZE MISMATCH", path) + ": type code " + std::to_string(type_code) + " means " +
+            std::to_string(code_size) + " bytes, buffer elements have " + std::to_string(element_size));
+        return VIDEZ5_TYPE_MISMATCH;
+    }
+    return VIDEZ5_OK;
+}
+
+}  // namespace
+
+extern "C" {
+
+void ftoc_h5get_dims_(const char* name, const unsigned int* name_length, const char* path,
+                      const unsigned int* path_length, int* rank, unsigned int* dim1, unsigned int* dim2,
+                      unsigned int* dim3) {
+    videz5::detail::guarded_entry("ftoc_h5get_dims_", [&] {
+        *rank = -1;
+        *dim1 = *dim2 = *dim3 = 0;
+        Hid file = videz5::detail::own_opened_file(videz5::detail::open_h5_file_read_only(charToString(name, name_length)));
+        if (!file.valid()) return;
+        std::vector<hsize_t> dims;
+        *rank = h5get_dims(file.get(), charToString(path, path_length), dims);
+        // Three sizes cannot describe a higher rank; the rank alone tells the caller so.
+        if (*rank < 1 || *rank > 3) return;
+        unsigned int* const fortran_order[] = {dim1, dim2, dim3};
+        for (int i = 0; i < *rank; ++i) *fortran_order[i] = static_cast<unsigned int>(dims[*rank - 1 - i]);
+    });
+}
+
+void ftoc_h5read_data_checked_(const char* name, const unsigned int* name_length, const char* path,
+                               const unsigned int* path_length, void* buffer, const unsigned int* dim1,
+                               const unsigned int* dim2, const unsigned int* dim3, const int* element_size,
+                               const int* type_code, const int* string_length, int* status) {
+    *status = VIDEZ5_READ_FAILED;
+    videz5::detail::guarded_entry("ftoc_h5read_data_checked_", [&] {
+        const std::string path_text = charToString(path, path_length);
+        *status = check_elements(path_text, *type_code, *string_length, *element_size);
+        if (*status != VIDEZ5_OK) return;
+
+        const std::string name_text = charToString(name, name_length);
+        bool locked_out = false;
+        Hid file = videz5::detail::own_opened_file(videz5::detail::open_h5_file_read_only(name_text, &locked_out));
+        if (!file.valid()) {
+            if (locked_out)
+                say(where("FILE LOCKED", name_text) + ", GAVE UP AFTER " +
+                    std::to_string(videz5::detail::kLockPatience.count()) + " s");
+            else
+                say(where(file_exists(name_text) ? "CANNOT OPEN FILE" : "NONEXISTENT FILE", name_text));
+            *status = VIDEZ5_NO_FILE;
+            return;
+        }
+
+        Hid type = videz5::detail::make_element_type(*type_code, *string_length);
+        std::vector<hsize_t> stored;
+        *status = h5read_data_checked(file.get(), path_text, buffer, dim1, dim2, dim3,
+                                      static_cast<std::size_t>(*element_size), type.get(), stored);
+        switch (*status) {
+            case VIDEZ5_NO_DATASET:
+                say(where("NO DATASET", path_text));
+                break;
+            case VIDEZ5_SHAPE_MISMATCH:
+                say(where("SHAPE MISMATCH", path_text) + ": stored " + fortran_shape(stored) + ", buffer " +
+                    fortran_shape(videz5::detail::dump_dims(*dim1, *dim2, *dim3)));
+                break;
+            case VIDEZ5_TYPE_MISMATCH:
+                say(where("TYPE MISMATCH", path_text) + ": stored elements cannot be read as " +
+                    element_name(*type_code, *string_length));
+                break;
+            case VIDEZ5_READ_FAILED:
+                say(where("READ FAILED", path_text));
+                break;
+            default:
+                break;
+        }
+    });
+}
+
+}  // extern "C"

@@ -1,0 +1,19 @@
+// The library's one way to print: a line on standard output, flushed at once
+// so that it stays in order with the caller's own (Fortran) output on the same
+// stream. Every message the library has goes through here.
+#pragma once
+
+#include <cstdio>
+#include <string_view>
+
+namespace videz5::detail {
+
+// Allocates nothing, so that it can also say that memory ran out.
+inline void say(std::string_view line, std::string_view more = {}) {
+    std::fwrite(line.data(), 1, line.size(), stdout);
+    std::fwrite(more.data(), 1, more.size(), stdout);
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
+}
+
+}  // namespace videz5::detail
