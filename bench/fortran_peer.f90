@@ -37,6 +37,12 @@ module peer_clock
       import :: c_ptr, c_char
       character(kind=c_char), dimension(*), intent(inout) :: template
     end function
+    subroutine c_qsort(base, count, size, compare) bind(c, name='qsort')
+      import :: c_ptr, c_size_t, c_funptr
+      type(c_ptr), value :: base
+      integer(c_size_t), value :: count, size
+      type(c_funptr), value :: compare
+    end subroutine
   end interface
 
   ! What a stopped run removes, as the normal end does.
@@ -67,22 +73,25 @@ contains
     rc = c_unlink(trim(path) // c_null_char)
   end subroutine
 
+  ! The values in ascending order, by the C library's qsort.
+  function sorted(values) result(v)
+    double precision, intent(in) :: values(:)
+    double precision, target :: v(size(values))
+    v = values
+    if (size(v) > 1) call c_qsort(c_loc(v), int(size(v), c_size_t), c_sizeof(v(1)), c_funloc(compare_doubles))
+  end function
+
+  integer(c_int) function compare_doubles(a, b) bind(c)
+    real(c_double), intent(in) :: a, b
+    compare_doubles = merge(-1_c_int, merge(1_c_int, 0_c_int, a > b), a < b)
+  end function
+
   double precision function median(values)
     double precision, intent(in) :: values(:)
-    double precision :: v(size(values)), t
-    integer :: i, j, n
-    v = values
+    double precision :: v(size(values))
+    integer :: n
+    v = sorted(values)
     n = size(v)
-    do i = 2, n
-      t = v(i)
-      j = i - 1
-      do while (j >= 1)
-        if (v(j) <= t) exit
-        v(j + 1) = v(j)
-        j = j - 1
-      end do
-      v(j + 1) = t
-    end do
     if (mod(n, 2) == 1) then
       median = v(n / 2 + 1)
     else
@@ -92,24 +101,6 @@ contains
 
   ! The mean without the slowest tenth: a call that loses the processor to
   ! another process for milliseconds must not decide the figure (as in the C++ programs).
-  ! The values in ascending order (insertion sort: a few dozen repetitions).
-  function sorted(values) result(v)
-    double precision, intent(in) :: values(:)
-    double precision :: v(size(values)), t
-    integer :: i, j
-    v = values
-    do i = 2, size(v)
-      t = v(i)
-      j = i - 1
-      do while (j >= 1)
-        if (v(j) <= t) exit
-        v(j + 1) = v(j)
-        j = j - 1
-      end do
-      v(j + 1) = t
-    end do
-  end function
-
   double precision function trimmed_mean(values)
     double precision, intent(in) :: values(:)
     double precision :: v(size(values))
@@ -151,6 +142,9 @@ contains
     logical, intent(in) :: time_ratio
     character(len=:), allocatable :: text
     logical :: met
+    double precision :: low, high
+    low = quantile(ratios, 0.25d0)
+    high = quantile(ratios, 0.75d0)
     if (time_ratio) then
       met = median(ratios) <= 1d0
     else
@@ -158,7 +152,7 @@ contains
     end if
     if (met) then
       text = 'yes'
-    else if (quantile(ratios, 0.25d0) <= 1d0 .and. quantile(ratios, 0.75d0) >= 1d0) then
+    else if (low <= 1d0 .and. high >= 1d0) then
       text = 'tie (within noise)'
     else
       text = '**no**'

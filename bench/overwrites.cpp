@@ -19,15 +19,6 @@ namespace {
 constexpr std::size_t kLarge = (std::size_t{64} << 20) / sizeof(double);
 constexpr hsize_t kSmall = 100;
 
-void raw_overwrite(const std::string& file, const char* name, const double* data) {
-    hid_t f = H5Fopen(file.c_str(), H5F_ACC_RDWR, H5P_DEFAULT);
-    hid_t d = H5Dopen2(f, name, H5P_DEFAULT);
-    bench::require(d >= 0, "raw H5Dopen2");
-    bench::require(H5Dwrite(d, H5T_NATIVE_DOUBLE, H5S_ALL, H5S_ALL, H5P_DEFAULT, data) >= 0, "raw H5Dwrite");
-    H5Dclose(d);
-    H5Fclose(f);
-}
-
 void raw_create(const std::string& file, const char* name, const double* data, hsize_t count) {
     hid_t f = H5Fcreate(file.c_str(), H5F_ACC_TRUNC, H5P_DEFAULT, H5P_DEFAULT);
     bench::require(H5LTmake_dataset(f, name, 1, &count, H5T_NATIVE_DOUBLE, data) >= 0, "raw create");
@@ -96,12 +87,12 @@ int main() {
     };
     const bench::Repetitions big = compare(9, 1, lib_large_call, [&](long j) {
         large[0] = static_cast<double>(j);
-        raw_overwrite(raw_large, "big", large.get());
+        bench::raw_overwrite(raw_large, "big", large.get(), kLarge);
     });
     row("64 MiB array overwritten", big, "", true);
     const bench::Repetitions little = compare(21, 200, lib_small_call, [&](long j) {
         small[0] = static_cast<double>(j);
-        raw_overwrite(raw_small, "v", small.data());
+        bench::raw_overwrite(raw_small, "v", small.data(), kSmall);
     });
     row("100 doubles overwritten", little, "", true);
 

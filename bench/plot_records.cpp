@@ -132,29 +132,18 @@ void raw_new_record(const std::string& file, const std::string& name, const Reco
     H5Fclose(f);
 }
 
-void raw_overwrite(hid_t loc, const char* name, int rank, const hsize_t* dims, hid_t type, const void* buffer) {
-    hid_t d = H5Dopen2(loc, name, H5P_DEFAULT);
-    hid_t s = H5Dget_space(d);
-    hsize_t stored[H5S_MAX_RANK];
-    bench::require(H5Sget_simple_extent_dims(s, stored, nullptr) == rank, "raw rank check");
-    for (int i = 0; i < rank; ++i) bench::require(stored[i] == dims[i], "raw extent check");
-    bench::require(H5Dwrite(d, type, H5S_ALL, H5S_ALL, H5P_DEFAULT, buffer) >= 0, "raw H5Dwrite");
-    H5Sclose(s);
-    H5Dclose(d);
-}
-
 void raw_rewrite_record(const std::string& file, const char* path, const Record& r, bool describe) {
     const hsize_t dims[2] = {kN, kN};
     const hsize_t one = 1;
     hid_t f = H5Fopen(file.c_str(), H5F_ACC_RDWR, H5P_DEFAULT);
     hid_t record = H5Gopen2(f, path, H5P_DEFAULT);
-    raw_overwrite(record, "data", 2, dims, H5T_NATIVE_DOUBLE, r.data.data());
-    raw_overwrite(record, "Y", 1, &dims[0], H5T_NATIVE_DOUBLE, r.y.data());
-    raw_overwrite(record, "X", 1, &dims[1], H5T_NATIVE_DOUBLE, r.x.data());
+    bench::raw_overwrite_in(record, "data", 2, dims, H5T_NATIVE_DOUBLE, r.data.data());
+    bench::raw_overwrite_in(record, "Y", 1, &dims[0], H5T_NATIVE_DOUBLE, r.y.data());
+    bench::raw_overwrite_in(record, "X", 1, &dims[1], H5T_NATIVE_DOUBLE, r.x.data());
     hid_t text = H5Tcopy(H5T_C_S1);
     for (int i = 0; i < 3; ++i) {
         H5Tset_size(text, kTitles[i].size());
-        raw_overwrite(record, kKeys[i], 1, &one, text, kTitles[i].c_str());
+        bench::raw_overwrite_in(record, kKeys[i], 1, &one, text, kTitles[i].c_str());
     }
     H5Tclose(text);
     if (describe) raw_redescribe(record);

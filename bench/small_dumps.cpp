@@ -17,19 +17,6 @@ constexpr int kValues = 100;
 constexpr int kRepetitions = 21;  // measured, after one warm-up block
 constexpr long kCallsPerRepetition = 200;
 
-void raw_overwrite(const std::string& file, const char* path, const double* data) {
-    hid_t f = H5Fopen(file.c_str(), H5F_ACC_RDWR, H5P_DEFAULT);
-    hid_t d = H5Dopen2(f, path, H5P_DEFAULT);
-    hid_t s = H5Dget_space(d);
-    hsize_t dims[H5S_MAX_RANK];
-    const int rank = H5Sget_simple_extent_dims(s, dims, nullptr);
-    bench::require(rank == 1 && dims[0] == kValues, "raw extent check");
-    bench::require(H5Dwrite(d, H5T_NATIVE_DOUBLE, H5S_ALL, H5S_ALL, H5P_DEFAULT, data) >= 0, "raw H5Dwrite");
-    H5Sclose(s);
-    H5Dclose(d);
-    H5Fclose(f);
-}
-
 }  // namespace
 
 int main() {
@@ -82,7 +69,7 @@ int main() {
             },
             [&](long j) {
                 data[1] = static_cast<double>(j);
-                raw_overwrite(raw_file, "g/d00000", data);
+                bench::raw_overwrite(raw_file, "g/d00000", data, kValues);
             },
             block);
         if (rep > 0) overwrite.add(block);

@@ -7,14 +7,16 @@
 ! File and path names are taken up to their last non-blank character.
 !
 ! Entry point interfaces:
-! Data and buffer arguments are assumed-type, assumed-size, so one program can
-! dump double, integer and character arrays of any rank through the same entry
-! point without -fallow-argument-mismatch. (A scalar goes in as [value].)
-! Every text is followed by the number of its characters to take; the hidden
-! length that the compiler appends for character arguments is ignored.
+! bind(C) with every argument by reference, as the C side takes them, so the
+! compiler passes no hidden lengths. Every text is followed by the number of
+! its characters to take; a character variable or literal of any length may be
+! passed. Data and buffer arguments are assumed-type, assumed-size, so one
+! program can dump double, integer and character arrays of any rank through the
+! same entry point without -fallow-argument-mismatch. (A scalar goes in as [value].)
 ! File and group handles are default integers; a negative handle means failure.
 module videz5
   use, intrinsic :: iso_fortran_env, only: real64, int32, output_unit
+  use, intrinsic :: iso_c_binding, only: c_char, c_int, c_double, c_loc, c_f_pointer
   implicit none
   private
   public :: ftoc_open_file_id, ftoc_close_file_id, ftoc_open_group_id, ftoc_close_group_id
@@ -34,98 +36,115 @@ module videz5
                         VIDEZ5_TYPE_MISMATCH = -4, VIDEZ5_READ_FAILED = -5
 
   interface
-    subroutine ftoc_open_file_id(name, name_length, file_id)
-      character(len=*), intent(in) :: name
-      integer, intent(in) :: name_length
-      integer, intent(out) :: file_id
+    subroutine ftoc_open_file_id(name, name_length, file_id) bind(C, name="ftoc_open_file_id_")
+      import :: c_char, c_int
+      character(kind=c_char), dimension(*), intent(in) :: name
+      integer(c_int), intent(in) :: name_length
+      integer(c_int), intent(out) :: file_id
     end subroutine
 
-    subroutine ftoc_close_file_id(file_id)
-      integer, intent(in) :: file_id
+    subroutine ftoc_close_file_id(file_id) bind(C, name="ftoc_close_file_id_")
+      import :: c_int
+      integer(c_int), intent(in) :: file_id
     end subroutine
 
-    subroutine ftoc_open_group_id(loc_id, path, path_length, group_id)
-      integer, intent(in) :: loc_id
-      character(len=*), intent(in) :: path
-      integer, intent(in) :: path_length
-      integer, intent(out) :: group_id
+    subroutine ftoc_open_group_id(loc_id, path, path_length, group_id) bind(C, name="ftoc_open_group_id_")
+      import :: c_char, c_int
+      character(kind=c_char), dimension(*), intent(in) :: path
+      integer(c_int), intent(in) :: loc_id, path_length
+      integer(c_int), intent(out) :: group_id
     end subroutine
 
-    subroutine ftoc_close_group_id(group_id)
-      integer, intent(in) :: group_id
+    subroutine ftoc_close_group_id(group_id) bind(C, name="ftoc_close_group_id_")
+      import :: c_int
+      integer(c_int), intent(in) :: group_id
     end subroutine
 
     subroutine ftoc_h5dump_data(name, name_length, path, path_length, data, dim1, dim2, dim3, &
-                                type_code, string_length)
-      character(len=*), intent(in) :: name, path
-      integer, intent(in) :: name_length, path_length
+                                type_code, string_length) bind(C, name="ftoc_h5dump_data_")
+      import :: c_char, c_int
+      character(kind=c_char), dimension(*), intent(in) :: name, path
       type(*), dimension(*), intent(in) :: data
-      integer, intent(in) :: dim1, dim2, dim3, type_code, string_length
+      integer(c_int), intent(in) :: name_length, path_length, dim1, dim2, dim3, type_code, string_length
     end subroutine
 
-    subroutine ftoc_h5read_data(name, name_length, path, path_length, buffer, type_code, string_length)
-      character(len=*), intent(in) :: name, path
-      integer, intent(in) :: name_length, path_length
+    subroutine ftoc_h5read_data(name, name_length, path, path_length, buffer, type_code, string_length) &
+        bind(C, name="ftoc_h5read_data_")
+      import :: c_char, c_int
+      character(kind=c_char), dimension(*), intent(in) :: name, path
       type(*), dimension(*), intent(inout) :: buffer
-      integer, intent(in) :: type_code, string_length
+      integer(c_int), intent(in) :: name_length, path_length, type_code, string_length
     end subroutine
 
     subroutine ftoc_printh5_double(name, name_length, path, path_length, data, x, y, nx, ny, &
-                                   title, title_length, xtitle, xtitle_length, ytitle, ytitle_length)
-      character(len=*), intent(in) :: name, path, title, xtitle, ytitle
-      integer, intent(in) :: name_length, path_length, title_length, xtitle_length, ytitle_length
-      double precision, dimension(*), intent(in) :: data, x, y
-      integer, intent(in) :: nx, ny
+                                   title, title_length, xtitle, xtitle_length, ytitle, ytitle_length) &
+        bind(C, name="ftoc_printh5_double_")
+      import :: c_char, c_int, c_double
+      character(kind=c_char), dimension(*), intent(in) :: name, path, title, xtitle, ytitle
+      real(c_double), dimension(*), intent(in) :: data, x, y
+      integer(c_int), intent(in) :: name_length, path_length, nx, ny, title_length, xtitle_length, ytitle_length
     end subroutine
 
-    subroutine ftoc_printh5_double_notitle(name, name_length, path, path_length, data, x, y, nx, ny)
-      character(len=*), intent(in) :: name, path
-      integer, intent(in) :: name_length, path_length
-      double precision, dimension(*), intent(in) :: data, x, y
-      integer, intent(in) :: nx, ny
+    subroutine ftoc_printh5_double_notitle(name, name_length, path, path_length, data, x, y, nx, ny) &
+        bind(C, name="ftoc_printh5_double_notitle_")
+      import :: c_char, c_int, c_double
+      character(kind=c_char), dimension(*), intent(in) :: name, path
+      real(c_double), dimension(*), intent(in) :: data, x, y
+      integer(c_int), intent(in) :: name_length, path_length, nx, ny
     end subroutine
 
     subroutine ftoc_printh5_int(name, name_length, path, path_length, data, x, y, nx, ny, &
-                                title, title_length, xtitle, xtitle_length, ytitle, ytitle_length)
-      character(len=*), intent(in) :: name, path, title, xtitle, ytitle
-      integer, intent(in) :: name_length, path_length, title_length, xtitle_length, ytitle_length
-      integer, dimension(*), intent(in) :: data
-      double precision, dimension(*), intent(in) :: x, y
-      integer, intent(in) :: nx, ny
+                                title, title_length, xtitle, xtitle_length, ytitle, ytitle_length) &
+        bind(C, name="ftoc_printh5_int_")
+      import :: c_char, c_int, c_double
+      character(kind=c_char), dimension(*), intent(in) :: name, path, title, xtitle, ytitle
+      integer(c_int), dimension(*), intent(in) :: data
+      real(c_double), dimension(*), intent(in) :: x, y
+      integer(c_int), intent(in) :: name_length, path_length, nx, ny, title_length, xtitle_length, ytitle_length
     end subroutine
 
-    subroutine ftoc_printh5_int_notitle(name, name_length, path, path_length, data, x, y, nx, ny)
-      character(len=*), intent(in) :: name, path
-      integer, intent(in) :: name_length, path_length
-      integer, dimension(*), intent(in) :: data
-      double precision, dimension(*), intent(in) :: x, y
-      integer, intent(in) :: nx, ny
+    subroutine ftoc_printh5_int_notitle(name, name_length, path, path_length, data, x, y, nx, ny) &
+        bind(C, name="ftoc_printh5_int_notitle_")
+      import :: c_char, c_int, c_double
+      character(kind=c_char), dimension(*), intent(in) :: name, path
+      integer(c_int), dimension(*), intent(in) :: data
+      real(c_double), dimension(*), intent(in) :: x, y
+      integer(c_int), intent(in) :: name_length, path_length, nx, ny
     end subroutine
 
     ! The durable mode: every call's changes reach the disk before it returns (on /= 0).
-    subroutine ftoc_set_durable(on)
-      integer, intent(in) :: on
+    subroutine ftoc_set_durable(on) bind(C, name="ftoc_set_durable_")
+      import :: c_int
+      integer(c_int), intent(in) :: on
     end subroutine
 
     ! Rank and Fortran-order sizes (absent ones 0) of a dataset; rank -1 when there is none.
-    subroutine ftoc_h5get_dims(name, name_length, path, path_length, rank, dim1, dim2, dim3)
-      character(len=*), intent(in) :: name, path
-      integer, intent(in) :: name_length, path_length
-      integer, intent(out) :: rank, dim1, dim2, dim3
+    subroutine ftoc_h5get_dims(name, name_length, path, path_length, rank, dim1, dim2, dim3) &
+        bind(C, name="ftoc_h5get_dims_")
+      import :: c_char, c_int
+      character(kind=c_char), dimension(*), intent(in) :: name, path
+      integer(c_int), intent(in) :: name_length, path_length
+      integer(c_int), intent(out) :: rank, dim1, dim2, dim3
     end subroutine
 
     ! Reads only when the stored shape is dim1 x dim2 x dim3 (as for the dump) and
     ! element_size bytes fit the type code; otherwise the buffer is left alone.
     subroutine ftoc_h5read_data_checked(name, name_length, path, path_length, buffer, dim1, dim2, dim3, &
-                                        element_size, type_code, string_length, status)
-      character(len=*), intent(in) :: name, path
-      integer, intent(in) :: name_length, path_length
+                                        element_size, type_code, string_length, status) &
+        bind(C, name="ftoc_h5read_data_checked_")
+      import :: c_char, c_int
+      character(kind=c_char), dimension(*), intent(in) :: name, path
       type(*), dimension(*), intent(inout) :: buffer
-      integer, intent(in) :: dim1, dim2, dim3, element_size, type_code, string_length
-      integer, intent(out) :: status
+      integer(c_int), intent(in) :: name_length, path_length, dim1, dim2, dim3, element_size, type_code, &
+                                    string_length
+      integer(c_int), intent(out) :: status
     end subroutine
   end interface
 
+  ! The specifics only fix the types and ranks the generics accept; each hands
+  ! its array, as assumed-size storage, and shape(array) to one body per
+  ! operation. A non-contiguous section is copied for that call (and back
+  ! after a read).
   interface videz5_dump
     module procedure dump_real64_1, dump_real64_2, dump_real64_3, dump_int32_1, dump_int32_2, dump_int32_3, &
                      dump_char_1, dump_char_2, dump_char_3
@@ -143,187 +162,133 @@ module videz5
 
 contains
 
-  ! ---- dumps: the array's own sizes and element type, never an element more
-
   subroutine dump_real64_1(file, path, array)
     character(len=*), intent(in) :: file, path
     real(real64), intent(in) :: array(:)
-    if (refused_empty('videz5_dump', path, size(array), 'WRITTEN')) return
-    call ftoc_h5dump_data(file, len_trim(file), path, len_trim(path), array, size(array), 0, 0, VIDEZ5_DOUBLE, 0)
+    call dump_any(file, path, array, shape(array), VIDEZ5_DOUBLE, 0)
   end subroutine
-
   subroutine dump_real64_2(file, path, array)
     character(len=*), intent(in) :: file, path
     real(real64), intent(in) :: array(:, :)
-    if (refused_empty('videz5_dump', path, size(array), 'WRITTEN')) return
-    call ftoc_h5dump_data(file, len_trim(file), path, len_trim(path), array, size(array, 1), size(array, 2), 0, &
-                          VIDEZ5_DOUBLE, 0)
+    call dump_any(file, path, array, shape(array), VIDEZ5_DOUBLE, 0)
   end subroutine
-
   subroutine dump_real64_3(file, path, array)
     character(len=*), intent(in) :: file, path
     real(real64), intent(in) :: array(:, :, :)
-    if (refused_empty('videz5_dump', path, size(array), 'WRITTEN')) return
-    call ftoc_h5dump_data(file, len_trim(file), path, len_trim(path), array, size(array, 1), size(array, 2), &
-                          size(array, 3), VIDEZ5_DOUBLE, 0)
+    call dump_any(file, path, array, shape(array), VIDEZ5_DOUBLE, 0)
   end subroutine
-
   subroutine dump_int32_1(file, path, array)
     character(len=*), intent(in) :: file, path
     integer(int32), intent(in) :: array(:)
-    if (refused_empty('videz5_dump', path, size(array), 'WRITTEN')) return
-    call ftoc_h5dump_data(file, len_trim(file), path, len_trim(path), array, size(array), 0, 0, VIDEZ5_INT, 0)
+    call dump_any(file, path, array, shape(array), VIDEZ5_INT, 0)
   end subroutine
-
   subroutine dump_int32_2(file, path, array)
     character(len=*), intent(in) :: file, path
     integer(int32), intent(in) :: array(:, :)
-    if (refused_empty('videz5_dump', path, size(array), 'WRITTEN')) return
-    call ftoc_h5dump_data(file, len_trim(file), path, len_trim(path), array, size(array, 1), size(array, 2), 0, &
-                          VIDEZ5_INT, 0)
+    call dump_any(file, path, array, shape(array), VIDEZ5_INT, 0)
   end subroutine
-
   subroutine dump_int32_3(file, path, array)
     character(len=*), intent(in) :: file, path
     integer(int32), intent(in) :: array(:, :, :)
-    if (refused_empty('videz5_dump', path, size(array), 'WRITTEN')) return
-    call ftoc_h5dump_data(file, len_trim(file), path, len_trim(path), array, size(array, 1), size(array, 2), &
-                          size(array, 3), VIDEZ5_INT, 0)
+    call dump_any(file, path, array, shape(array), VIDEZ5_INT, 0)
   end subroutine
-
   subroutine dump_char_1(file, path, array)
     character(len=*), intent(in) :: file, path
     character(len=*), intent(in) :: array(:)
-    if (refused_empty('videz5_dump', path, size(array), 'WRITTEN')) return
-    call ftoc_h5dump_data(file, len_trim(file), path, len_trim(path), array, size(array), 0, 0, VIDEZ5_STRING, &
-                          len(array))
+    call dump_any(file, path, array, shape(array), VIDEZ5_STRING, len(array))
   end subroutine
-
   subroutine dump_char_2(file, path, array)
     character(len=*), intent(in) :: file, path
     character(len=*), intent(in) :: array(:, :)
-    if (refused_empty('videz5_dump', path, size(array), 'WRITTEN')) return
-    call ftoc_h5dump_data(file, len_trim(file), path, len_trim(path), array, size(array, 1), size(array, 2), 0, &
-                          VIDEZ5_STRING, len(array))
+    call dump_any(file, path, array, shape(array), VIDEZ5_STRING, len(array))
   end subroutine
-
   subroutine dump_char_3(file, path, array)
     character(len=*), intent(in) :: file, path
     character(len=*), intent(in) :: array(:, :, :)
-    if (refused_empty('videz5_dump', path, size(array), 'WRITTEN')) return
-    call ftoc_h5dump_data(file, len_trim(file), path, len_trim(path), array, size(array, 1), size(array, 2), &
-                          size(array, 3), VIDEZ5_STRING, len(array))
+    call dump_any(file, path, array, shape(array), VIDEZ5_STRING, len(array))
   end subroutine
-
-  ! ---- reads: through the checked entry, so an array of another shape is refused
 
   subroutine read_real64_1(file, path, array, status)
     character(len=*), intent(in) :: file, path
     real(real64), intent(inout) :: array(:)
     integer, intent(out), optional :: status
-    integer :: s
-    s = VIDEZ5_SHAPE_MISMATCH
-    if (.not. refused_empty('videz5_read', path, size(array), 'READ')) &
-      call ftoc_h5read_data_checked(file, len_trim(file), path, len_trim(path), array, size(array), 0, 0, &
-                                    storage_size(array) / 8, VIDEZ5_DOUBLE, 0, s)
-    call finish_read(s, status)
+    call read_any(file, path, array, shape(array), storage_size(array) / 8, VIDEZ5_DOUBLE, 0, status)
   end subroutine
-
   subroutine read_real64_2(file, path, array, status)
     character(len=*), intent(in) :: file, path
     real(real64), intent(inout) :: array(:, :)
     integer, intent(out), optional :: status
-    integer :: s
-    s = VIDEZ5_SHAPE_MISMATCH
-    if (.not. refused_empty('videz5_read', path, size(array), 'READ')) &
-      call ftoc_h5read_data_checked(file, len_trim(file), path, len_trim(path), array, size(array, 1), &
-                                    size(array, 2), 0, storage_size(array) / 8, VIDEZ5_DOUBLE, 0, s)
-    call finish_read(s, status)
+    call read_any(file, path, array, shape(array), storage_size(array) / 8, VIDEZ5_DOUBLE, 0, status)
   end subroutine
-
   subroutine read_real64_3(file, path, array, status)
     character(len=*), intent(in) :: file, path
     real(real64), intent(inout) :: array(:, :, :)
     integer, intent(out), optional :: status
-    integer :: s
-    s = VIDEZ5_SHAPE_MISMATCH
-    if (.not. refused_empty('videz5_read', path, size(array), 'READ')) &
-      call ftoc_h5read_data_checked(file, len_trim(file), path, len_trim(path), array, size(array, 1), &
-                                    size(array, 2), size(array, 3), storage_size(array) / 8, VIDEZ5_DOUBLE, 0, s)
-    call finish_read(s, status)
+    call read_any(file, path, array, shape(array), storage_size(array) / 8, VIDEZ5_DOUBLE, 0, status)
   end subroutine
-
   subroutine read_int32_1(file, path, array, status)
     character(len=*), intent(in) :: file, path
     integer(int32), intent(inout) :: array(:)
     integer, intent(out), optional :: status
-    integer :: s
-    s = VIDEZ5_SHAPE_MISMATCH
-    if (.not. refused_empty('videz5_read', path, size(array), 'READ')) &
-      call ftoc_h5read_data_checked(file, len_trim(file), path, len_trim(path), array, size(array), 0, 0, &
-                                    storage_size(array) / 8, VIDEZ5_INT, 0, s)
-    call finish_read(s, status)
+    call read_any(file, path, array, shape(array), storage_size(array) / 8, VIDEZ5_INT, 0, status)
   end subroutine
-
   subroutine read_int32_2(file, path, array, status)
     character(len=*), intent(in) :: file, path
     integer(int32), intent(inout) :: array(:, :)
     integer, intent(out), optional :: status
-    integer :: s
-    s = VIDEZ5_SHAPE_MISMATCH
-    if (.not. refused_empty('videz5_read', path, size(array), 'READ')) &
-      call ftoc_h5read_data_checked(file, len_trim(file), path, len_trim(path), array, size(array, 1), &
-                                    size(array, 2), 0, storage_size(array) / 8, VIDEZ5_INT, 0, s)
-    call finish_read(s, status)
+    call read_any(file, path, array, shape(array), storage_size(array) / 8, VIDEZ5_INT, 0, status)
   end subroutine
-
   subroutine read_int32_3(file, path, array, status)
     character(len=*), intent(in) :: file, path
     integer(int32), intent(inout) :: array(:, :, :)
     integer, intent(out), optional :: status
-    integer :: s
-    s = VIDEZ5_SHAPE_MISMATCH
-    if (.not. refused_empty('videz5_read', path, size(array), 'READ')) &
-      call ftoc_h5read_data_checked(file, len_trim(file), path, len_trim(path), array, size(array, 1), &
-                                    size(array, 2), size(array, 3), storage_size(array) / 8, VIDEZ5_INT, 0, s)
-    call finish_read(s, status)
+    call read_any(file, path, array, shape(array), storage_size(array) / 8, VIDEZ5_INT, 0, status)
   end subroutine
-
   subroutine read_char_1(file, path, array, status)
     character(len=*), intent(in) :: file, path
     character(len=*), intent(inout) :: array(:)
     integer, intent(out), optional :: status
-    integer :: s
-    s = VIDEZ5_SHAPE_MISMATCH
-    if (.not. refused_empty('videz5_read', path, size(array), 'READ')) &
-      call ftoc_h5read_data_checked(file, len_trim(file), path, len_trim(path), array, size(array), 0, 0, &
-                                    storage_size(array) / 8, VIDEZ5_STRING, len(array), s)
-    call finish_read(s, status)
+    call read_any(file, path, array, shape(array), storage_size(array) / 8, VIDEZ5_STRING, len(array), status)
   end subroutine
-
   subroutine read_char_2(file, path, array, status)
     character(len=*), intent(in) :: file, path
     character(len=*), intent(inout) :: array(:, :)
     integer, intent(out), optional :: status
-    integer :: s
-    s = VIDEZ5_SHAPE_MISMATCH
-    if (.not. refused_empty('videz5_read', path, size(array), 'READ')) &
-      call ftoc_h5read_data_checked(file, len_trim(file), path, len_trim(path), array, size(array, 1), &
-                                    size(array, 2), 0, storage_size(array) / 8, VIDEZ5_STRING, len(array), s)
-    call finish_read(s, status)
+    call read_any(file, path, array, shape(array), storage_size(array) / 8, VIDEZ5_STRING, len(array), status)
   end subroutine
-
   subroutine read_char_3(file, path, array, status)
     character(len=*), intent(in) :: file, path
     character(len=*), intent(inout) :: array(:, :, :)
     integer, intent(out), optional :: status
-    integer :: s
-    s = VIDEZ5_SHAPE_MISMATCH
-    if (.not. refused_empty('videz5_read', path, size(array), 'READ')) &
-      call ftoc_h5read_data_checked(file, len_trim(file), path, len_trim(path), array, size(array, 1), &
-                                    size(array, 2), size(array, 3), storage_size(array) / 8, VIDEZ5_STRING, &
-                                    len(array), s)
-    call finish_read(s, status)
+    call read_any(file, path, array, shape(array), storage_size(array) / 8, VIDEZ5_STRING, len(array), status)
+  end subroutine
+
+  ! 1-D data has only x, which also goes in as y (see plot_any).
+  subroutine plot_real64_1(file, path, data, x, title, xtitle, ytitle)
+    character(len=*), intent(in) :: file, path
+    real(real64), intent(in) :: data(:), x(:)
+    character(len=*), intent(in), optional :: title, xtitle, ytitle
+    call plot_any(file, path, data, shape(data), VIDEZ5_DOUBLE, x, x, title, xtitle, ytitle)
+  end subroutine
+  subroutine plot_real64_2(file, path, data, x, y, title, xtitle, ytitle)
+    character(len=*), intent(in) :: file, path
+    real(real64), intent(in) :: data(:, :), x(:), y(:)
+    character(len=*), intent(in), optional :: title, xtitle, ytitle
+    call plot_any(file, path, data, shape(data), VIDEZ5_DOUBLE, x, y, title, xtitle, ytitle)
+  end subroutine
+  subroutine plot_int32_1(file, path, data, x, title, xtitle, ytitle)
+    character(len=*), intent(in) :: file, path
+    integer(int32), intent(in) :: data(:)
+    real(real64), intent(in) :: x(:)
+    character(len=*), intent(in), optional :: title, xtitle, ytitle
+    call plot_any(file, path, data, shape(data), VIDEZ5_INT, x, x, title, xtitle, ytitle)
+  end subroutine
+  subroutine plot_int32_2(file, path, data, x, y, title, xtitle, ytitle)
+    character(len=*), intent(in) :: file, path
+    integer(int32), intent(in) :: data(:, :)
+    real(real64), intent(in) :: x(:), y(:)
+    character(len=*), intent(in), optional :: title, xtitle, ytitle
+    call plot_any(file, path, data, shape(data), VIDEZ5_INT, x, y, title, xtitle, ytitle)
   end subroutine
 
   ! ---- shape query
@@ -345,79 +310,83 @@ contains
     call ftoc_set_durable(merge(1, 0, on))
   end subroutine
 
-  ! ---- plot records
+  ! ---- the bodies
 
-  subroutine plot_real64_1(file, path, data, x, title, xtitle, ytitle)
+  ! The array's own sizes and element type, never an element more.
+  subroutine dump_any(file, path, array, sizes, type_code, string_length)
     character(len=*), intent(in) :: file, path
-    real(real64), intent(in) :: data(:), x(:)
-    character(len=*), intent(in), optional :: title, xtitle, ytitle
-    if (.not. plot_fits(path, size(data), 1, size(x), 1, 1)) return
-    ! A record with one count above 1 keeps its axis values in "Y".
-    call plot_double(file, path, data, x, x, size(data), 1, title, xtitle, ytitle)
+    type(*), dimension(*), intent(in) :: array
+    integer, intent(in) :: sizes(:), type_code, string_length
+    integer :: dims(3)
+    if (refused_empty('videz5_dump', path, product(sizes), 'WRITTEN')) return
+    dims = 0
+    dims(:size(sizes)) = sizes
+    call ftoc_h5dump_data(file, len_trim(file), path, len_trim(path), array, dims(1), dims(2), dims(3), &
+                          type_code, string_length)
   end subroutine
 
-  subroutine plot_real64_2(file, path, data, x, y, title, xtitle, ytitle)
+  ! Through the checked entry, so an array of another shape is refused. Like a
+  ! READ without IOSTAT=, a failure that the caller did not ask to see ends the
+  ! program, rather than let it go on with stale values.
+  subroutine read_any(file, path, array, sizes, element_size, type_code, string_length, status)
     character(len=*), intent(in) :: file, path
-    real(real64), intent(in) :: data(:, :), x(:), y(:)
-    character(len=*), intent(in), optional :: title, xtitle, ytitle
-    if (.not. plot_fits(path, size(data, 1), size(data, 2), size(x), size(y), 2)) return
-    ! One row is stored as 1-D data whose axis values come from "y": hand it x.
-    if (size(data, 2) == 1 .and. size(data, 1) > 1) then
-      call plot_double(file, path, data, x, x, size(data, 1), 1, title, xtitle, ytitle)
-    else
-      call plot_double(file, path, data, x, y, size(data, 1), size(data, 2), title, xtitle, ytitle)
+    type(*), dimension(*), intent(inout) :: array
+    integer, intent(in) :: sizes(:), element_size, type_code, string_length
+    integer, intent(out), optional :: status
+    integer :: dims(3), s
+    s = VIDEZ5_SHAPE_MISMATCH
+    if (.not. refused_empty('videz5_read', path, product(sizes), 'READ')) then
+      dims = 0
+      dims(:size(sizes)) = sizes
+      call ftoc_h5read_data_checked(file, len_trim(file), path, len_trim(path), array, dims(1), dims(2), &
+                                    dims(3), element_size, type_code, string_length, s)
+    end if
+    if (present(status)) then
+      status = s
+    else if (s /= VIDEZ5_OK) then
+      error stop 'videz5_read failed (see the line above); pass status= to handle it'
     end if
   end subroutine
 
-  subroutine plot_int32_1(file, path, data, x, title, xtitle, ytitle)
+  ! Without any title the no-title entry is used, which keeps a record's stored
+  ! titles. The typed entries see the data through a pointer of its own type.
+  subroutine plot_any(file, path, data, sizes, type_code, x, y, title, xtitle, ytitle)
     character(len=*), intent(in) :: file, path
-    integer(int32), intent(in) :: data(:)
-    real(real64), intent(in) :: x(:)
+    type(*), dimension(*), intent(in), target :: data
+    integer, intent(in) :: sizes(:), type_code
+    real(real64), intent(in), target :: x(:), y(:)
     character(len=*), intent(in), optional :: title, xtitle, ytitle
-    if (.not. plot_fits(path, size(data), 1, size(x), 1, 1)) return
-    call plot_int(file, path, data, x, x, size(data), 1, title, xtitle, ytitle)
-  end subroutine
-
-  subroutine plot_int32_2(file, path, data, x, y, title, xtitle, ytitle)
-    character(len=*), intent(in) :: file, path
-    integer(int32), intent(in) :: data(:, :)
-    real(real64), intent(in) :: x(:), y(:)
-    character(len=*), intent(in), optional :: title, xtitle, ytitle
-    if (.not. plot_fits(path, size(data, 1), size(data, 2), size(x), size(y), 2)) return
-    if (size(data, 2) == 1 .and. size(data, 1) > 1) then
-      call plot_int(file, path, data, x, x, size(data, 1), 1, title, xtitle, ytitle)
+    real(real64), pointer :: axis(:)
+    real(c_double), pointer :: doubles(:)
+    integer(c_int), pointer :: ints(:)
+    integer :: nx, ny
+    logical :: titled
+    nx = sizes(1)
+    ny = product(sizes(2:))
+    if (.not. plot_fits(path, nx, ny, size(x), size(y), size(sizes))) return
+    ! A record with one count above 1 keeps its axis values in "Y": one row
+    ! (or 1-D data) hands it x.
+    axis => y
+    if (ny == 1 .and. nx > 1) axis => x
+    titled = present(title) .or. present(xtitle) .or. present(ytitle)
+    if (type_code == VIDEZ5_DOUBLE) then
+      call c_f_pointer(c_loc(data), doubles, [nx * ny])
+      if (titled) then
+        call ftoc_printh5_double(file, len_trim(file), path, len_trim(path), doubles, x, axis, nx, ny, &
+                                 text(title), len(text(title)), text(xtitle), len(text(xtitle)), &
+                                 text(ytitle), len(text(ytitle)))
+      else
+        call ftoc_printh5_double_notitle(file, len_trim(file), path, len_trim(path), doubles, x, axis, nx, ny)
+      end if
     else
-      call plot_int(file, path, data, x, y, size(data, 1), size(data, 2), title, xtitle, ytitle)
-    end if
-  end subroutine
-
-  ! Without any title the no-title entry is used, which keeps a record's stored titles.
-  subroutine plot_double(file, path, data, x, y, nx, ny, title, xtitle, ytitle)
-    character(len=*), intent(in) :: file, path
-    real(real64), intent(in) :: data(*), x(*), y(*)
-    integer, intent(in) :: nx, ny
-    character(len=*), intent(in), optional :: title, xtitle, ytitle
-    if (present(title) .or. present(xtitle) .or. present(ytitle)) then
-      call ftoc_printh5_double(file, len_trim(file), path, len_trim(path), data, x, y, nx, ny, &
-                               text(title), len(text(title)), text(xtitle), len(text(xtitle)), &
-                               text(ytitle), len(text(ytitle)))
-    else
-      call ftoc_printh5_double_notitle(file, len_trim(file), path, len_trim(path), data, x, y, nx, ny)
-    end if
-  end subroutine
-
-  subroutine plot_int(file, path, data, x, y, nx, ny, title, xtitle, ytitle)
-    character(len=*), intent(in) :: file, path
-    integer(int32), intent(in) :: data(*)
-    real(real64), intent(in) :: x(*), y(*)
-    integer, intent(in) :: nx, ny
-    character(len=*), intent(in), optional :: title, xtitle, ytitle
-    if (present(title) .or. present(xtitle) .or. present(ytitle)) then
-      call ftoc_printh5_int(file, len_trim(file), path, len_trim(path), data, x, y, nx, ny, &
-                            text(title), len(text(title)), text(xtitle), len(text(xtitle)), &
-                            text(ytitle), len(text(ytitle)))
-    else
-      call ftoc_printh5_int_notitle(file, len_trim(file), path, len_trim(path), data, x, y, nx, ny)
+      call c_f_pointer(c_loc(data), ints, [nx * ny])
+      if (titled) then
+        call ftoc_printh5_int(file, len_trim(file), path, len_trim(path), ints, x, axis, nx, ny, &
+                              text(title), len(text(title)), text(xtitle), len(text(xtitle)), &
+                              text(ytitle), len(text(ytitle)))
+      else
+        call ftoc_printh5_int_notitle(file, len_trim(file), path, len_trim(path), ints, x, axis, nx, ny)
+      end if
     end if
   end subroutine
 
@@ -449,18 +418,6 @@ contains
     end if
     call say('AXIS SIZE MISMATCH IN videz5_plot( ' // trim(path) // ' ): ' // trim(sizes) // ', NOTHING WRITTEN')
   end function
-
-  ! Like a READ without IOSTAT=: a failure that the caller did not ask to see
-  ! ends the program, rather than let it go on with stale values.
-  subroutine finish_read(s, status)
-    integer, intent(in) :: s
-    integer, intent(out), optional :: status
-    if (present(status)) then
-      status = s
-    else if (s /= VIDEZ5_OK) then
-      error stop 'videz5_read failed (see the line above); pass status= to handle it'
-    end if
-  end subroutine
 
   pure function text(s) result(t)
     character(len=*), intent(in), optional :: s
