@@ -3,7 +3,7 @@
 # show what landed in its file and render its plot records to PNG images.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
-"$root/scripts/setup.sh" "$root/build" >/dev/null
+VIDEZ5_TARGETS=simulation "$root/scripts/setup.sh" "$root/build" >/dev/null
 out="${VIDEZ5_EXAMPLE_DIR:-$root/build/example-run}"
 mkdir -p "$out"
 cd "$out"

@@ -21,4 +21,7 @@ fi
 build_dir=${1:-build}
 shift || true
 cmake -S . -B "$build_dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
-cmake --build "$build_dir" -j"$(nproc)"
+# VIDEZ5_TARGETS names what to build (the main job needs only its example); default: everything.
+targets=()
+for t in ${VIDEZ5_TARGETS:-}; do targets+=(--target "$t"); done
+cmake --build "$build_dir" -j"$(nproc)" "${targets[@]}"
