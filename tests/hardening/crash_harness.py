@@ -32,16 +32,16 @@ import sys
 import tempfile
 import time
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+from checks import program_env  # noqa: E402
+
 CHECKER = os.path.join(os.path.dirname(os.path.abspath(__file__)), "crash_check.py")
 
 RESUME_CALLS = 12
 
 
 def writer_env(extra=None):
-    env = dict(os.environ, GFORTRAN_UNBUFFERED_PRECONNECTED="y")
-    env.pop("HDF5_USE_FILE_LOCKING", None)
-    env.update(extra or {})
-    return env
+    return program_env(**(extra or {}))
 
 
 def returned(out):

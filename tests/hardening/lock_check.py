@@ -14,19 +14,10 @@ import time
 import h5py
 import numpy as np
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+from checks import expect, failures, finish, lines, program_env  # noqa: E402
+
 HOLD_SECONDS = 2.0
-failures = []
-
-
-def expect(ok, what):
-    if not ok:
-        failures.append(what)
-
-
-def lines(*ls):
-    return "".join(l + "\n" for l in ls)
-
-
 HOLDER = """
 import sys, h5py
 f = h5py.File(sys.argv[1], sys.argv[2])
@@ -75,9 +66,7 @@ def run_held(exe, mode, d, env, hold, holder="r"):
 
 def main():
     exe = os.path.abspath(sys.argv[1])
-    env = dict(os.environ, GFORTRAN_UNBUFFERED_PRECONNECTED="y")
-    # Locking switched off from outside would make the test pointless.
-    env.pop("HDF5_USE_FILE_LOCKING", None)
+    env = program_env()
     os.environ.pop("HDF5_USE_FILE_LOCKING", None)
     with tempfile.TemporaryDirectory(prefix="videz5-lock-") as d:
         held = os.path.join(d, "held.h5")
@@ -146,11 +135,7 @@ def main():
             expect(np.array_equal(f["seed"][()], [1.0, 2.0, 3.0]), "newest.h5: seed changed")
             expect(np.array_equal(f["run/a"][()], (np.arange(1, 21) * 0.5).reshape(4, 5)), "newest.h5: run/a lost")
 
-    if failures:
-        print("\n".join("FAIL: " + f for f in failures))
-        return 1
-    print("locked files: ok")
-    return 0
+    return finish("locked files")
 
 
 if __name__ == "__main__":

@@ -17,6 +17,9 @@ import time
 import h5py
 import numpy as np
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+from checks import program_env  # noqa: E402
+
 
 def expected(writer, c):
     """{path: value} that call c of a writer stores."""
@@ -57,9 +60,7 @@ def trial(exe, procs, calls, start):
         path = os.path.join(d, "shared.h5")
         if start == "empty":
             open(path, "wb").close()
-        env = dict(os.environ, GFORTRAN_UNBUFFERED_PRECONNECTED="y")
-        env.pop("HDF5_USE_FILE_LOCKING", None)
-        writers = [subprocess.Popen([exe, "shared.h5", str(w), str(calls)], cwd=d, env=env,
+        writers = [subprocess.Popen([exe, "shared.h5", str(w), str(calls)], cwd=d, env=program_env(),
                                     stdout=subprocess.PIPE, stderr=subprocess.PIPE) for w in range(1, procs + 1)]
         for p in writers:
             p.stdout.readline()  # "ready"

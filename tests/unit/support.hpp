@@ -256,67 +256,17 @@ inline hsize_t links_in(hid_t loc, const std::string& path) {
     return H5Gget_info_by_name(loc, path.c_str(), &info, H5P_DEFAULT) >= 0 ? info.nlinks : 0;
 }
 
-// The HDF5 path of an open object, e.g. "/g1/g2".
-inline std::string name_of(hid_t id) {
-    char buffer[256] = "";
-    return H5Iget_name(id, buffer, sizeof buffer) > 0 ? buffer : "";
-}
-
-// What a stored dataset is: its sizes (empty for a scalar) and element type.
-struct Stored {
-    bool found = false;
-    std::vector<hsize_t> dims;
-    H5T_class_t type_class = H5T_NO_CLASS;
-    std::size_t type_size = 0;
-    H5T_str_t pad = H5T_STR_ERROR;
-    bool native_int = false;
-    bool native_double = false;
-};
-
-inline Stored stored(hid_t loc, const std::string& path) {
-    Stored s;
-    const hid_t set = H5Dopen2(loc, path.c_str(), H5P_DEFAULT);
-    if (set < 0) return s;
-    const hid_t space = H5Dget_space(set);
-    const hid_t type = H5Dget_type(set);
-    s.found = true;
-    s.dims.resize(static_cast<std::size_t>(H5Sget_simple_extent_ndims(space)));
-    H5Sget_simple_extent_dims(space, s.dims.data(), nullptr);
-    s.type_class = H5Tget_class(type);
-    s.type_size = H5Tget_size(type);
-    if (s.type_class == H5T_STRING) s.pad = H5Tget_strpad(type);
-    s.native_int = H5Tequal(type, H5T_NATIVE_INT) > 0;
-    s.native_double = H5Tequal(type, H5T_NATIVE_DOUBLE) > 0;
-    H5Tclose(type);
-    H5Sclose(space);
-    H5Dclose(set);
-    return s;
-}
-
 // All values of a numeric dataset, converted by HDF5 to T.
 template <typename T>
 std::vector<T> values(hid_t loc, const std::string& path) {
-    const Stored s = stored(loc, path);
-    if (!s.found) return {};
-    hsize_t n = 1;
-    for (hsize_t d : s.dims) n *= d;
-    std::vector<T> v(n);
     const hid_t set = H5Dopen2(loc, path.c_str(), H5P_DEFAULT);
+    if (set < 0) return {};
+    const hid_t space = H5Dget_space(set);
+    std::vector<T> v(static_cast<std::size_t>(H5Sget_simple_extent_npoints(space)));
     H5Dread(set, native_type<T>(), H5S_ALL, H5S_ALL, H5P_DEFAULT, v.data());
+    H5Sclose(space);
     H5Dclose(set);
     return v;
-}
-
-// The raw bytes of a one-element fixed-length string dataset, in its stored type.
-inline std::string string_bytes(hid_t loc, const std::string& path) {
-    const hid_t set = H5Dopen2(loc, path.c_str(), H5P_DEFAULT);
-    if (set < 0) return "<missing>";
-    const hid_t type = H5Dget_type(set);
-    std::string bytes(H5Tget_size(type), '?');
-    H5Dread(set, type, H5S_ALL, H5S_ALL, H5P_DEFAULT, bytes.data());
-    H5Tclose(type);
-    H5Dclose(set);
-    return bytes;
 }
 
 // A test with a fresh HDF5 file of its own. Whatever the test calls must
