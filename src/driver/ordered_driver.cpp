@@ -69,6 +69,8 @@ struct State {
     // Metadata read or written in this session: address -> type. A write in
     // place to anything else reuses space that HDF5 freed in this session.
     std::map<haddr_t, H5FD_mem_t> known;
+    // Entries of the group index nodes as read in this session, by address.
+    std::map<haddr_t, unsigned> index_entries;
 
     // The file's size when the current commit epoch began: bytes below it are
     // changed in place, bytes from it on are new.
@@ -212,14 +214,12 @@ bool write_emptied_prefix(const State& s, haddr_t addr) {
 bool index_node_shrinks(const State& s) {
     const FileView file{s.committed, s.known};
     for (const auto& [addr, r] : s.pending) {
-        unsigned now, before;
-        unsigned char stored[8];
-        if (r.type != H5FD_MEM_BTREE || !rewrites_known_object(file, r) ||
-            !index_node_entries(r.bytes.data(), r.bytes.size(), now) ||
-            pread(s.fd, stored, sizeof stored, static_cast<off_t>(addr)) != static_cast<ssize_t>(sizeof stored) ||
-            std::memcmp(stored, r.bytes.data(), 4) != 0 || !index_node_entries(stored, sizeof stored, before))
+        unsigned now;
+        const auto before = s.index_entries.find(addr);
+        if (r.type != H5FD_MEM_BTREE || before == s.index_entries.end() || !rewrites_known_object(file, r) ||
+            !index_node_entries(r.bytes.data(), r.bytes.size(), now))
             continue;
-        if (now < before) return true;
+        if (now < before->second) return true;
     }
     return false;
 }
@@ -297,7 +297,11 @@ bool commit(State& s) {
             s.eof = std::max(s.eof, w->end());
         }
     }
-    for (const auto& [addr, r] : s.pending) s.known[addr] = r.type;
+    for (const auto& [addr, r] : s.pending) {
+        s.known[addr] = r.type;
+        unsigned entries;
+        if (index_node_entries(r.bytes.data(), r.bytes.size(), entries)) s.index_entries[addr] = entries;
+    }
     const bool superblock = s.pending.count(0) != 0;
     // The superblock just written states the current end; without it the old one stands.
     if (superblock) s.committed = s.eoa;
@@ -539,6 +543,9 @@ herr_t driver_read(H5FD_t* file, H5FD_mem_t type, hid_t, haddr_t addr, size_t si
         for (auto it = first_after(s.pending, addr); it != s.pending.end() && it->first < addr + size; ++it)
             overlay(bytes, addr, size, it->second.bytes.data(), it->second.addr, it->second.bytes.size());
         if (type != H5FD_MEM_DRAW) s.known.emplace(addr, type);
+        // HDF5 reads a node before it changes it: what it held is known without reading again.
+        unsigned entries;
+        if (type == H5FD_MEM_BTREE && index_node_entries(bytes, size, entries)) s.index_entries[addr] = entries;
         return true;
     });
 }
