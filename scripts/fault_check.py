@@ -80,7 +80,8 @@ FAULTS = [
 ]
 
 # Fast tests first: a fault is caught at the first test that fails.
-STAGES = ["^(unit|fortran)\\.", "^(hardening|package)\\.(?!crash)", "^hardening\\.crash"]
+# (ctest's regular expressions have no look-ahead: the crash tests are excluded apart.)
+STAGES = [("^(unit|fortran)\\.", None), ("^(hardening|package)\\.", "crash"), ("^hardening\\.crash", None)]
 
 
 def run(cmd, cwd, timeout=3600):
@@ -88,8 +89,9 @@ def run(cmd, cwd, timeout=3600):
 
 
 def first_failure(build):
-    for stage in STAGES:
-        r = run(["ctest", "-j2", "-R", stage, "--stop-on-failure", "--timeout", "600"], build)
+    for include, exclude in STAGES:
+        r = run(["ctest", "-j2", "-R", include, *(["-E", exclude] if exclude else []), "--stop-on-failure",
+                 "--timeout", "600"], build)
         for line in r.stdout.splitlines():
             if "***" in line or "(Failed)" in line or "(Timeout)" in line or "(SEGFAULT)" in line:
                 return line.split(":", 1)[-1].split("...")[0].strip() or line.strip()
