@@ -160,3 +160,17 @@ TEST_F(GuardedWrite, OverwriteGoesInPlaceOnlyWhenTheStoredTypeHoldsEveryValue) {
     EXPECT_EQ(kept, "abcdwxyz");
     for (const hid_t type : {stored_text, longer, cases[std::size(cases) - 1].type}) H5Tclose(type);
 }
+
+// h5dump_str_dataset, which only C++ callers reach: a longer text replaces its dataset rather than being cut.
+TEST_F(GuardedWrite, StringDatasetTakesALongerText) {
+    const std::vector<std::string> names{"title"};
+    h5dump_str_dataset(file, names, {"ab"});
+    h5dump_str_dataset(file, names, {"longer"});
+    const hid_t set = H5Dopen2(file, "title", H5P_DEFAULT);
+    const hid_t type = H5Dget_type(set);
+    std::string stored(H5Tget_size(type), '?');
+    H5Dread(set, type, H5S_ALL, H5S_ALL, H5P_DEFAULT, stored.data());
+    EXPECT_EQ(stored, "longer");
+    H5Tclose(type);
+    H5Dclose(set);
+}

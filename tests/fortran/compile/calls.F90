@@ -1,6 +1,5 @@
-! Calls of the module's generic procedures, only compiled (-fsyntax-only). With
-! -DBAD=0 every call is right and the file must compile; each BAD=n adds one
-! call of a wrong type or rank, which the compiler must refuse.
+! Calls of the module's generic procedures, only compiled: with -DBAD=0 every
+! call is right; each BAD=n adds one of a wrong type or rank, to be refused.
 program calls
   use, intrinsic :: iso_fortran_env, only: real32, real64, int32, int64
   use videz5
@@ -12,12 +11,8 @@ program calls
   logical :: b1(3)
   complex(real64) :: c1(3)
   character(len=4) :: w1(3), w2(3, 2), w3(3, 2, 2)
-  character(len=16) :: name
+  character(len=16) :: name = 'f.h5'
   integer :: rank, dims(3), status
-
-  r1 = 0; r2 = 0; r3 = 0; r4 = 0; scalar = 0; s2 = 0; i1 = 0; i2 = 0; i3 = 0; l1 = 0
-  b1 = .false.; c1 = 0; w1 = ''; w2 = ''; w3 = ''
-  name = 'f.h5'
 
   call videz5_dump(name, 'r1', r1)
   call videz5_dump(name, 'r2', r2)
