@@ -1,7 +1,7 @@
 // Shared helpers of the unit tests: scratch directories, captured output,
 // runs in a child process, HDF5 open-object counts, the automatic
-// error-printing setting, and a raw HDF5 reader/writer that does not go
-// through the library under test.
+// error-printing setting, and raw HDF5 access that does not go through the
+// library under test.
 #pragma once
 
 #include <hdf5.h>
@@ -249,11 +249,6 @@ inline bool is_group(hid_t loc, const std::string& path) {
     H5O_info_t info;
     return has_link(loc, path) && H5Oget_info_by_name2(loc, path.c_str(), &info, H5O_INFO_BASIC, H5P_DEFAULT) >= 0 &&
            info.type == H5O_TYPE_GROUP;
-}
-
-inline hsize_t links_in(hid_t loc, const std::string& path) {
-    H5G_info_t info;
-    return H5Gget_info_by_name(loc, path.c_str(), &info, H5P_DEFAULT) >= 0 ? info.nlinks : 0;
 }
 
 // All values of a numeric dataset, converted by HDF5 to T.
