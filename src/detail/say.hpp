@@ -8,10 +8,11 @@
 
 namespace videz5::detail {
 
-// Allocates nothing, so that it can also say that memory ran out.
+// Allocates nothing, so that it can also say that memory ran out. An empty
+// view may carry a null pointer, which fwrite must not be given.
 inline void say(std::string_view line, std::string_view more = {}) {
-    std::fwrite(line.data(), 1, line.size(), stdout);
-    std::fwrite(more.data(), 1, more.size(), stdout);
+    if (!line.empty()) std::fwrite(line.data(), 1, line.size(), stdout);
+    if (!more.empty()) std::fwrite(more.data(), 1, more.size(), stdout);
     std::fputc('\n', stdout);
     std::fflush(stdout);
 }
