@@ -3,7 +3,6 @@
 output byte for byte and checks the files it left with h5py, an independent
 reader. Usage: check.py CASE EXECUTABLE"""
 import os
-import signal
 import subprocess
 import sys
 import tempfile
@@ -206,15 +205,10 @@ CASES = {
     "test_arrays": (0, check_arrays),
     "test_plots": (0, check_plots),
     "test_legacy": (0, check_legacy),
-    "abort_dump_code": (-signal.SIGABRT, lambda d: expect_files(d)),
-    "abort_read_code": (-signal.SIGABRT, lambda d: expect_files(d, "there.h5")),
-    "abort_read_missing": (-signal.SIGABRT, lambda d: expect_files(d)),
     "test_module": (0, check_module),
     "test_checked_entries": (0, check_checked_entries, write_foreign),
     "test_permissions": (0, check_permissions, write_archived),
     "test_module_plots": (0, check_module_plots),
-    # A module read refused without a status argument ends the program (error stop).
-    "stop_module_read": (1, lambda d: expect_files(d, "stop.h5")),
 }
 
 

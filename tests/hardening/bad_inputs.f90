@@ -8,7 +8,7 @@ program bad_inputs
   use test_support
   implicit none
   character(len=*), parameter :: keep = 'keep.h5', nul = char(0)
-  integer :: fid, gid, bad, i
+  integer :: fid, gid, bad, i, code
   double precision, parameter :: t(4, 3) = reshape([(0.5d0 * i, i = 1, 12)], [4, 3])
   double precision, parameter :: x(6) = [(dble(i), i = 1, 6)], y(6) = -x
   character(len=8), parameter :: words(2) = ['first   ', 'second  ']
@@ -19,11 +19,15 @@ program bad_inputs
 
   call get_command_argument(1, mode)
   if (mode /= '') then
+    ! An element type code (the number after the mode's last '_'), a missing file, a refused module read.
+    if (index(mode, '_code_') > 0) read(mode(index(mode, '_', back=.true.) + 1:), *) code
+    if (mode == 'module_read') call videz5_dump('there.h5', 't', t)
     print '(a)', 'before'
-    if (mode == 'dump_code_minus1') call ftoc_h5dump_data('never.h5', 8, 'v', 1, x, 2, 0, 0, -1, 0)
-    if (mode == 'dump_code_huge') call ftoc_h5dump_data('never.h5', 8, 'v', 1, x, 2, 0, 0, huge(1), 0)
-    if (mode == 'read_code_minus1') call ftoc_h5read_data('never.h5', 8, 'v', 1, sentinel, -1, 0)
+    if (mode(:10) == 'dump_code_') call ftoc_h5dump_data('never.h5', 8, 'v', 1, x, 2, 0, 0, code, 0)
+    if (mode(:10) == 'read_code_') call ftoc_h5read_data('never.h5', 8, 'v', 1, sentinel, code, 0)
     if (mode == 'read_empty_name') call ftoc_h5read_data('', 0, 'v', 1, sentinel, VIDEZ5_DOUBLE, 0)
+    if (mode == 'read_missing') call ftoc_h5read_data('missing.h5', 10, 'v', 1, sentinel, VIDEZ5_DOUBLE, 0)
+    if (mode == 'module_read') call videz5_read('there.h5', 't', sentinel)  ! without status=
     print '(a)', 'not reached'
     stop
   end if

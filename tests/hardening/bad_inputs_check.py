@@ -16,12 +16,15 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 from checks import expect, expect_output, finish, fortran, lines, run, stored_strings  # noqa: E402
 
 NOTES = b"results of a week of computing\n"
-ABORTS = {
-    "dump_code_minus1": lines("before"),
-    "dump_code_huge": lines("before"),
-    "read_code_minus1": lines("before", "ABORT"),
-    "read_empty_name": lines("before", "NONEXISTENT FILE IN open_h5_file(  )", "ABORTING"),
-}
+# Inputs that end the process: exit status (a signal negative), standard output, files left.
+ABORTS = {**{f"dump_code_{c}": (-signal.SIGABRT, lines("before"), []) for c in (-1, 3, 2147483647)},
+          **{f"read_code_{c}": (-signal.SIGABRT, lines("before", "ABORT"), []) for c in (-1, 7)},
+          "read_empty_name": (-signal.SIGABRT, lines("before", "NONEXISTENT FILE IN open_h5_file(  )", "ABORTING"), []),
+          "read_missing": (-signal.SIGABRT, lines("before", "NONEXISTENT FILE IN open_h5_file( missing.h5 )",
+                                                  "ABORTING"), []),
+          # A module read refused without status= ends the program as a READ without IOSTAT= does.
+          "module_read": (1, lines("before", "SHAPE MISMATCH IN ftoc_h5read_data_checked_( t ): stored 4 x 3, "
+                                   "buffer 12"), ["there.h5"])}
 
 
 def check_files(d, damaged):
@@ -74,12 +77,12 @@ def main():
         expect_output(r.stdout.decode(), Path(__file__).with_name("bad_inputs.out").read_text())
         check_files(d, damaged)
 
-    for mode, expected in ABORTS.items():
+    for mode, (status, expected, files) in ABORTS.items():
         with tempfile.TemporaryDirectory(prefix="videz5-bad-abort-") as d:
             r = run([exe, mode], d, timeout=120)
-            expect(r.returncode == -signal.SIGABRT, f"{mode}: exit status {r.returncode}")
+            expect(r.returncode == status, f"{mode}: exit status {r.returncode}")
             expect(r.stdout.decode() == expected, f"{mode}: standard output {r.stdout.decode()!r}")
-            expect(os.listdir(d) == [], f"{mode}: files {os.listdir(d)}")
+            expect(os.listdir(d) == files, f"{mode}: files {os.listdir(d)}")
     return finish("bad inputs")
 
 
