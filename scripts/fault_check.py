@@ -71,6 +71,8 @@ FAULTS = [
      "if (addr < s.epoch_eof) {", "if (false) {"),
     ("a group index node split is not journaled", "src/driver/ordered_driver.cpp",
      "if (now < before->second) return true;", "if (now < before->second) return false;"),
+    ("the file is cut below the end its superblock states", "src/driver/ordered_driver.cpp",
+     "const haddr_t end = std::max(s.eoa, s.stated_eof);", "const haddr_t end = s.eoa;"),
     ("flags a killed writer left are not cleared", "src/driver/ordered_driver.cpp",
      "s.show_cleared = s.stale_flags;", "s.show_cleared = false;"),
     ("an undone epoch's new space is kept", "src/driver/undo_journal.cpp",

@@ -62,6 +62,11 @@ struct State {
     ino_t inode = 0;
     haddr_t eoa = 0;
     haddr_t eof = 0;  // bytes on disk
+    // The end that the superblock on disk states (at open, the file's size will
+    // do), and the end that the superblock waiting to be committed states. HDF5
+    // refuses a file that ends before its superblock says.
+    haddr_t stated_eof = 0;
+    haddr_t pending_stated_eof = 0;
     // The end of allocation that the file on disk describes: space from here on
     // is referred to by nothing yet. Known at the first metadata write.
     haddr_t committed = HADDR_UNDEF;
@@ -304,7 +309,10 @@ bool commit(State& s) {
     }
     const bool superblock = s.pending.count(0) != 0;
     // The superblock just written states the current end; without it the old one stands.
-    if (superblock) s.committed = s.eoa;
+    if (superblock) {
+        s.committed = s.eoa;
+        s.stated_eof = s.pending_stated_eof;
+    }
     s.pending.clear();
     if (!s.journal.active() && !sync_data(s)) return false;
     return end_epoch(s);
@@ -439,7 +447,7 @@ H5FD_t* driver_open(const char* name, unsigned flags, hid_t, haddr_t maxaddr) {
         state->device = st.st_dev;
         state->inode = st.st_ino;
         state->eof = static_cast<haddr_t>(st.st_size);
-        state->epoch_eof = state->eof;
+        state->epoch_eof = state->stated_eof = state->eof;
         look_at_superblock(*state);
         File* file = new File{};
         file->state = state.release();
@@ -579,6 +587,7 @@ herr_t driver_write(H5FD_t* file, H5FD_mem_t type, hid_t, haddr_t addr, size_t s
             addr + size > s.superblock_addr)
             s.show_cleared = s.stale_flags = false;
         if (s.committed == HADDR_UNDEF) s.committed = std::min(s.eoa, s.eof);
+        if (type == H5FD_MEM_SUPER) s.pending_stated_eof = s.eoa;  // HDF5 encodes its end right before
         add_pending(s, addr, type, bytes, size);
         return true;
     });
@@ -593,12 +602,17 @@ herr_t driver_flush(H5FD_t* file, hid_t, hbool_t closing) {
 herr_t driver_truncate(H5FD_t* file, hid_t, hbool_t closing) {
     State& s = state_of(file);
     if (guarded([&s] { return commit(s); }) < 0) return closing ? close_time_failure(s) : -1;
-    if (s.eoa == s.eof) return 0;
-    if (ftruncate(s.fd, static_cast<off_t>(s.eoa)) < 0) {
+    // HDF5 may give back the end of its allocation after it wrote the
+    // superblock, stating the new end only with its next superblock: until
+    // then the file keeps the end stated on disk, or a kill in between would
+    // leave a file that HDF5 calls truncated.
+    const haddr_t end = std::max(s.eoa, s.stated_eof);
+    if (end == s.eof) return 0;
+    if (ftruncate(s.fd, static_cast<off_t>(end)) < 0) {
         VIDEZ5_REPORT(H5E_IO, H5E_SEEKERROR, "unable to extend file properly: " + errno_text(errno));
         return closing ? close_time_failure(s) : -1;
     }
-    s.eof = s.eoa;
+    s.eof = end;
     s.epoch_eof = s.eof;
     return 0;
 }
@@ -625,7 +639,7 @@ herr_t driver_lock(H5FD_t* file, hbool_t rw) {
         }
         struct stat st;
         if (undone == Recovery::kRecovered && fstat(s.fd, &st) == 0) {
-            s.eof = s.epoch_eof = static_cast<haddr_t>(st.st_size);
+            s.eof = s.epoch_eof = s.stated_eof = static_cast<haddr_t>(st.st_size);
             s.stale_flags = false;
             look_at_superblock(s);
         }
