@@ -70,7 +70,7 @@ FAULTS = [
     ("an overwrite in place is not journaled", "src/driver/ordered_driver.cpp",
      "if (addr < s.epoch_eof) {", "if (false) {"),
     ("a group index node split is not journaled", "src/driver/ordered_driver.cpp",
-     "if (now < before) return true;", "if (now < before) return false;"),
+     "if (now < before->second) return true;", "if (now < before->second) return false;"),
     ("flags a killed writer left are not cleared", "src/driver/ordered_driver.cpp",
      "s.show_cleared = s.stale_flags;", "s.show_cleared = false;"),
     ("an undone epoch's new space is kept", "src/driver/undo_journal.cpp",

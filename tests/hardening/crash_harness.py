@@ -2,22 +2,16 @@
 """Kills the crash workload (crash_writer) and checks what it leaves behind.
 
   random    --trials N   SIGKILL at a random moment of a running workload;
-  enumerate --calls M    a kill right before every change the workload makes
-                         to its file or its journal (or, with --torn, halfway
-                         through every large write), optionally after
-                         --snapshot N calls that ran to completion first.
+  enumerate --calls M    a kill right before every change the workload makes to
+                         its file or journal (--torn: halfway through every
+                         large write), after --snapshot N whole calls if given.
 
-After every kill the library opens the file once (that open undoes what the
-kill left half done); then the file must open with h5py and h5dump, every call
-that had returned must be there, whole (a plot record, or an array being
-overwritten, holds one call's values, never a mix), every group must list each
-of its names once. Then the run is resumed, as a rescheduled job would, and
-the file checked again. With --latest the workload writes into a file that h5py
-made in HDF5's newest format; --as-left also counts the files a reader other
-than this library finds wrong before that open.
-Prints the figures; exits non-zero when anything was lost or unreadable.
-
-Usage: crash_harness.py MODE WRITER SHIM [options]"""
+After every kill the library opens the file once (undoing what the kill left
+half done); judge() then checks the file, the run is resumed as a rescheduled
+job would be, and the file checked again. --latest starts from a
+file h5py made in HDF5's newest format; --as-left also counts the files found
+wrong before that open. Prints the figures; exits non-zero when anything was
+lost or unreadable. Usage: crash_harness.py MODE WRITER SHIM [options]"""
 import argparse
 import json
 import os
@@ -28,12 +22,128 @@ import subprocess
 import sys
 import tempfile
 import time
+from collections import Counter
+
+import h5py
+import numpy as np
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
-from checks import program_env  # noqa: E402
+from checks import program_env, stored_strings  # noqa: E402
 
-CHECKER = os.path.join(os.path.dirname(os.path.abspath(__file__)), "crash_check.py")
 RESUME_CALLS = 12
+
+
+def expected(c):
+    """{path: value} that call c of crash_writer.f90 writes, Fortran sizes reversed; None: a group."""
+    op = (c - 1) % 6
+    i16 = np.arange(1, 17)
+    x, y = c + 0.5 * i16, c - 0.5 * i16
+    if op == 0:
+        return {f"new/g{(c - 1) // 60}/d{c}": (c + np.arange(1, 73) / 1000.0).reshape(6, 12)}
+    if op == 1:
+        return {"fixed/field": (c + np.arange(1, 20001) / 1e6).reshape(100, 200)}
+    if op == 2:
+        r = f"plots/p{((c - 1) // 6) % 5}"
+        return {r + "/data": (c + np.arange(1, 193) / 1000.0).reshape(12, 16), r + "/Y": y[:12], r + "/X": x,
+                r + "/title": np.array([f"step{c:06d}".encode()]),
+                r + "/xtitle": np.array([b"x"]), r + "/ytitle": np.array([b"y"])}
+    if op == 3:
+        return {f"text/t{c}": np.array([f"c{c}-w{k}".ljust(12).encode() for k in range(1, 5)])}
+    if op == 4:
+        r = f"iplots/q{((c - 1) // 6) % 3}"
+        return {r + "/data": c * 10 + np.arange(1, 11), r + "/Y": y[:10], r + "/X": x[:1],
+                r + "/title": np.array([b"counts"]), r + "/xtitle": np.array([b"i"]),
+                r + "/ytitle": np.array([b"n"])}
+    return {f"held/h{c}": None}
+
+
+MISSING = object()  # what an unlisted or unreadable path holds: it matches nothing
+
+
+def _read(f, path, listed):
+    """A dataset's stored bytes or values (strings with their padding), None for a group."""
+    parent, _, name = path.rpartition("/")
+    if name not in listed.get(parent, []):
+        return MISSING
+    try:
+        obj = f[path]
+        if not isinstance(obj, h5py.Dataset):
+            return None
+        return stored_strings(obj) if isinstance(obj.id.get_type(), h5py.h5t.TypeStringID) else obj[()]
+    except Exception:
+        return MISSING
+
+
+def _same(got, want):
+    if want is None:
+        return got is None
+    return isinstance(got, np.ndarray) and got.shape == want.shape and np.array_equal(got, want)
+
+
+def _torn(got, old, new):
+    """Part old, part new: an overwrite in place that a kill stopped midway."""
+    return (isinstance(got, np.ndarray) and old is not None and new is not None
+            and got.shape == old.shape == new.shape and bool(np.all((got == old) | (got == new)))
+            and not _same(got, old) and not _same(got, new))
+
+
+def judge(path, first, last_returned):
+    """Returns (readable, intact, lost, torn, damage): readable is None when
+    there is no file or an empty one (nothing had been stored yet); intact
+    counts the returned calls whose data is all there; lost lists the others
+    (a record or array that mixes two calls counts as lost); torn lists arrays
+    that the unfinished call left part old, part new; damage lists what else
+    is wrong: unreadable objects, names listed twice, h5dump failing."""
+    calls = list(range(first, last_returned + 1))
+    if not os.path.exists(path) or os.path.getsize(path) == 0:
+        return None, 0, calls, [], []
+    # The latest value of every path among the returned calls, and what the
+    # call in flight may have put there instead.
+    latest, owner = {}, {}
+    for c in calls:
+        for p, v in expected(c).items():
+            latest[p], owner[p] = v, c
+    in_flight = expected(last_returned + 1)
+    try:
+        f = h5py.File(path, "r")
+    except Exception:
+        return False, 0, calls, [], []
+    lost, torn, damage = set(), [], []
+    with f:
+        listed = {"": list(f.keys())}
+
+        # Every group's listing as a reader lists it; every dataset must read, whatever the kill hit.
+        def visit(name, obj):
+            if isinstance(obj, h5py.Group):
+                listed[name] = list(obj.keys())
+            elif isinstance(obj, h5py.Dataset):
+                try:
+                    obj[()]
+                except Exception:
+                    damage.append(name)
+        f.visititems(visit)  # a walk that fails fails the child: the file counts as unreadable
+        for g, names in listed.items():
+            twice = sorted({n for n in names if names.count(n) > 1})
+            if twice:
+                damage.append(f"listed twice in /{g}: {twice[:4]}")
+        # Whole or not at all: what must change together (a plot record's datasets,
+        # or one array) holds the latest returned call's values, or all the unfinished
+        # call's (a title the same in both calls fits either).
+        units = {}
+        for p in latest:
+            units.setdefault("/".join(p.split("/")[:2]) if p.startswith(("plots/", "iplots/")) else p, []).append(p)
+        for paths in units.values():
+            got = {p: _read(f, p, listed) for p in paths}
+            if not (all(_same(got[p], latest[p]) for p in paths)
+                    or all(p in in_flight and _same(got[p], in_flight[p]) for p in paths)):
+                lost.update(owner[p] for p in paths)
+            torn += [p for p in paths if p in in_flight and _torn(got[p], latest[p], in_flight[p])]
+
+    # An independent reader of every object and value.
+    dump = subprocess.run(["h5dump", path], stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+    if dump.returncode != 0:
+        damage.append("h5dump: " + dump.stderr.decode(errors="replace").strip()[-200:])
+    return True, len(calls) - len(lost), sorted(lost), torn, sorted(set(damage))
 
 
 def returned(out):
@@ -42,56 +152,54 @@ def returned(out):
 
 
 def check(path, first, last):
-    """crash_check.check() in a child process: HDF5 can crash on a damaged file."""
-    run = subprocess.run([sys.executable, CHECKER, path, str(first), str(last)], capture_output=True, timeout=300)
+    """judge() in a child process (this script's "check" mode): HDF5 can crash on a damaged file."""
+    run = subprocess.run([sys.executable, os.path.abspath(__file__), "check", path, str(first), str(last)],
+                         capture_output=True, timeout=300)
     if run.returncode != 0:
         reason = f"the reader died ({run.returncode})" if run.returncode < 0 else run.stderr.decode()[-300:]
         return False, 0, list(range(first, last + 1)), [], [reason]
     return tuple(json.loads(run.stdout))
 
 
-class Tally:
-    def __init__(self, as_left):
-        self.trials = self.no_file = self.readable = self.returned = self.intact = self.resumed = 0
-        self.as_left = 0 if as_left else None
-        self.failures = []
+def workload(args, d, *numbers, timeout=120, **shim_env):
+    """Runs crash_writer CALLS [FIRST] in d; the shim is preloaded when told what to do."""
+    env = program_env(LD_PRELOAD=args.shim, **shim_env) if shim_env else program_env()
+    return subprocess.run([args.writer, *map(str, numbers)], cwd=d, env=env, capture_output=True, timeout=timeout)
 
-    def kill(self, writer, d, last, label):
+
+class Tally:
+    def __init__(self, args):
+        self.args, self.count, self.failures = args, Counter(), []
+
+    def kill(self, d, last, label):
         """Checks the killed run's file after the library's next open, resumes it, checks again."""
         path = os.path.join(d, "crash.h5")
-        if self.as_left is not None:
+        if self.args.as_left:
             readable, _, lost, _, damage = check(path, 1, last)
-            self.as_left += readable is False or bool(lost) or bool(damage)
+            self.count.update(as_left=readable is False or bool(lost) or bool(damage))
         if os.path.exists(path) and os.path.getsize(path) > 0:
-            subprocess.run([writer, "0"], cwd=d, env=program_env(), capture_output=True, timeout=120)
+            workload(self.args, d, 0)
         readable, intact, lost, torn, damage = check(path, 1, last)
         resumed = False
         if readable is not False:
-            run = subprocess.run([writer, str(RESUME_CALLS), str(last + 1)], cwd=d, env=program_env(),
-                                 capture_output=True, timeout=120)
-            again = returned(run.stdout.decode())
-            if run.returncode == 0 and again == last + RESUME_CALLS:
-                after = check(path, 1, again)
+            run = workload(self.args, d, RESUME_CALLS, last + 1)
+            if run.returncode == 0 and returned(run.stdout.decode()) == last + RESUME_CALLS:
+                after = check(path, 1, last + RESUME_CALLS)
                 resumed = after[0] is True and not after[2] and not after[4]
-        self.trials += 1
-        self.returned += last
-        self.intact += intact
-        self.no_file += readable is None
-        self.readable += readable is True
-        self.resumed += resumed
+        self.count.update(trials=1, returned=last, intact=intact, no_file=readable is None, readable=readable is True,
+                          resumed=resumed)
         if readable is False or lost or torn or damage or not resumed:
             self.failures.append(f"{label}: returned 1..{last}: readable={readable} lost={lost} torn={torn} "
                                  f"damage={damage[:4]} resumed={resumed}")
 
     def report(self, title):
-        print(f"== {title}")
-        print(f"trials: {self.trials}")
-        print(f"readable files: {self.readable} of {self.trials - self.no_file} (no file yet: {self.no_file})")
-        print(f"returned calls checked: {self.returned}, intact: {self.intact}")
-        print(f"resumed runs whose file then checked whole: {self.resumed} of {self.trials}")
-        if self.as_left is not None:
-            print(f"files wrong as a reader other than this library found them, before its next open: "
-                  f"{self.as_left}")
+        n = self.count
+        print(f"== {title}\ntrials: {n['trials']}")
+        print(f"readable files: {n['readable']} of {n['trials'] - n['no_file']} (no file yet: {n['no_file']})")
+        print(f"returned calls checked: {n['returned']}, intact: {n['intact']}")
+        print(f"resumed runs whose file then checked whole: {n['resumed']} of {n['trials']}")
+        if self.args.as_left:
+            print(f"files wrong as a reader other than this library found them, before its next open: {n['as_left']}")
         for f in self.failures[:40]:
             print("FAIL: " + f)
         return 0 if not self.failures else 1
@@ -99,7 +207,6 @@ class Tally:
 
 def make_latest(d):
     """The workload's file as h5py makes it in the newest format, with a group in it."""
-    import h5py
     with h5py.File(os.path.join(d, "crash.h5"), "w", libver="latest") as f:
         f.create_group("from_h5py")
 
@@ -118,27 +225,23 @@ def random_trials(args, tally):
             time.sleep(delay)
             proc.send_signal(signal.SIGKILL)
             out, _ = proc.communicate()
-            tally.kill(args.writer, d, returned(out.decode()) or 0, f"trial {trial} delay {delay:.4f}s")
+            tally.kill(d, returned(out.decode()) or 0, f"trial {trial} delay {delay:.4f}s")
     return f"random kills, seed {args.seed}"
 
 
 def enumerate_kills(args, tally):
     first = args.snapshot + 1
     with tempfile.TemporaryDirectory(prefix="videz5-enum-") as base:
+        start, dry, log = (os.path.join(base, name) for name in ("crash.h5", "dry", "log"))
         if args.latest:
             make_latest(base)
         if args.snapshot:
-            subprocess.run([args.writer, str(args.snapshot)], cwd=base, env=program_env(), check=True,
-                           capture_output=True)
-        start = os.path.join(base, "crash.h5")
+            workload(args, base, args.snapshot, timeout=None).check_returncode()
         # A dry run lists every change, what it writes where.
-        dry = os.path.join(base, "dry")
         os.mkdir(dry)
         if os.path.exists(start):
             shutil.copy(start, dry)
-        log = os.path.join(base, "log")
-        subprocess.run([args.writer, str(args.calls), str(first)], cwd=dry,
-                       env=program_env(LD_PRELOAD=args.shim, VIDEZ5_CRASH_LOG=log), check=True, capture_output=True)
+        workload(args, dry, args.calls, first, timeout=None, VIDEZ5_CRASH_LOG=log).check_returncode()
         with open(log) as f:
             changes = [line.split() for line in f]
         for k, (_, offset, size, what) in enumerate(changes, start=1):
@@ -147,11 +250,10 @@ def enumerate_kills(args, tally):
             with tempfile.TemporaryDirectory(prefix="videz5-kill-") as d:
                 if os.path.exists(start):
                     shutil.copy(start, d)
-                env = program_env(LD_PRELOAD=args.shim, VIDEZ5_CRASH_AT=str(k), VIDEZ5_CRASH_TORN=str(int(args.torn)))
-                run = subprocess.run([args.writer, str(args.calls), str(first)], cwd=d, env=env, capture_output=True,
-                                     timeout=120)
-                last = returned(run.stdout.decode()) or args.snapshot
-                tally.kill(args.writer, d, last, f"change {k} ({size} bytes at {offset}, {what})")
+                run = workload(args, d, args.calls, first, VIDEZ5_CRASH_AT=str(k),
+                               VIDEZ5_CRASH_TORN=str(int(args.torn)))
+                label = f"change {k} ({size} bytes at {offset}, {what})"
+                tally.kill(d, returned(run.stdout.decode()) or args.snapshot, label)
     return f"a kill {'halfway through' if args.torn else 'before'} every change of calls {first}..{first + args.calls - 1}"
 
 
@@ -160,18 +262,15 @@ def main():
     parser.add_argument("mode", choices=["random", "enumerate"])
     parser.add_argument("writer")
     parser.add_argument("shim")
-    parser.add_argument("--trials", type=int, default=300)
-    parser.add_argument("--seed", type=int, default=1)
-    parser.add_argument("--longest", type=float, default=1.5, help="longest random delay, seconds")
-    parser.add_argument("--calls", type=int, default=12)
-    parser.add_argument("--snapshot", type=int, default=0)
-    parser.add_argument("--torn", action="store_true")
-    parser.add_argument("--latest", action="store_true", help="start from a file in HDF5's newest format")
-    parser.add_argument("--as-left", action="store_true", help="also count what h5py finds before the library opens")
+    for option, kind, default in [("--trials", int, 300), ("--seed", int, 1), ("--calls", int, 12),
+                                  ("--snapshot", int, 0), ("--longest", float, 1.5)]:  # longest random delay, s
+        parser.add_argument(option, type=kind, default=default)
+    for flag in ("--torn", "--latest", "--as-left"):
+        parser.add_argument(flag, action="store_true")
     args = parser.parse_args()
     args.writer, args.shim = os.path.abspath(args.writer), os.path.abspath(args.shim)
     started = time.monotonic()
-    tally = Tally(args.as_left)
+    tally = Tally(args)
     title = (random_trials if args.mode == "random" else enumerate_kills)(args, tally)
     status = tally.report(title + (", newest format" if args.latest else ""))
     print(f"took {time.monotonic() - started:.0f} s")
@@ -179,4 +278,7 @@ def main():
 
 
 if __name__ == "__main__":
-    sys.exit(main())
+    if sys.argv[1] == "check":  # FILE FIRST LAST: judge()'s findings as JSON
+        print(json.dumps(judge(sys.argv[2], int(sys.argv[3]), int(sys.argv[4]))))
+    else:
+        sys.exit(main())

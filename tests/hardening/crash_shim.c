@@ -71,19 +71,15 @@ static ssize_t torn_write(ssize_t (*w)(int, const void*, size_t, off_t), int fd,
     return -1;
 }
 
-ssize_t pwrite64(int fd, const void* buf, size_t size, off_t offset) {
-    return torn_write(real_pwrite64, fd, buf, size, offset);
-}
-ssize_t pwrite(int fd, const void* buf, size_t size, off_t offset) { return torn_write(real_pwrite, fd, buf, size, offset); }
+ssize_t pwrite64(int fd, const void* buf, size_t n, off_t at) { return torn_write(real_pwrite64, fd, buf, n, at); }
+ssize_t pwrite(int fd, const void* buf, size_t n, off_t at) { return torn_write(real_pwrite, fd, buf, n, at); }
 ssize_t write(int fd, const void* buf, size_t size) {
     if (fd > 2 && before_change(fd, -1, size, buf) == 0) kill(getpid(), SIGKILL);
     return real_write(fd, buf, size);
 }
-int ftruncate(int fd, off_t length) {
+static int truncate_change(int (*t)(int, off_t), int fd, off_t length) {
     if (before_change(fd, length, 0, NULL) >= 0) kill(getpid(), SIGKILL);
-    return real_ftruncate(fd, length);
+    return t(fd, length);
 }
-int ftruncate64(int fd, off_t length) {
-    if (before_change(fd, length, 0, NULL) >= 0) kill(getpid(), SIGKILL);
-    return real_ftruncate64(fd, length);
-}
+int ftruncate(int fd, off_t length) { return truncate_change(real_ftruncate, fd, length); }
+int ftruncate64(int fd, off_t length) { return truncate_change(real_ftruncate64, fd, length); }

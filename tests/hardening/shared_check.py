@@ -2,17 +2,17 @@
 """Several processes started at once, each writing its own paths into one file
 that does not exist yet (or exists and is empty): every call that returned
 must be in the file, whole, the file must be readable, and no process may
-print anything but its progress. Mirrors shared_writer.f90.
-
-Usage: shared_check.py WRITER [--trials N] [--procs 2,4,8] [--calls M] [--starts new,empty]
-Prints, per start and process count, the trials and the calls found intact;
-exits non-zero when any trial lost or damaged anything."""
+print anything but its progress. Mirrors crash_writer.f90's writers. Prints per start
+and process count the trials and the calls found intact; exits non-zero when
+any trial lost or damaged anything.
+Usage: shared_check.py CRASH_WRITER [--trials N] [--procs 2,4,8] [--calls M] [--starts new,empty]"""
 import argparse
 import os
 import subprocess
 import sys
 import tempfile
 import time
+from pathlib import Path
 
 import h5py
 import numpy as np
@@ -37,62 +37,53 @@ def expected(writer, c):
 
 def intact_calls(path, returned):
     """The number of returned calls whose data is whole in the file; None when it does not open."""
+    def whole(f, values):
+        try:
+            return all(np.array_equal(f[p][()], v) for p, v in values.items())
+        except Exception:
+            return False
     try:
-        f = h5py.File(path, "r")
+        with h5py.File(path, "r") as f:
+            return sum(whole(f, expected(w, c)) for w, last in returned.items() for c in range(1, last + 1))
     except Exception:
         return None
-    intact = 0
-    with f:
-        for writer, last in returned.items():
-            for c in range(1, last + 1):
-                try:
-                    ok = all(np.array_equal(f[p][()], v) for p, v in expected(writer, c).items())
-                except Exception:
-                    ok = False
-                intact += ok
-    return intact
 
 
 def trial(exe, procs, calls, start):
     """One trial: (calls returned, calls intact, what went wrong)."""
-    problems = []
+    problems, returned = [], {}
     with tempfile.TemporaryDirectory(prefix="videz5-shared-") as d:
-        path = os.path.join(d, "shared.h5")
         if start == "empty":
-            open(path, "wb").close()
-        writers = [subprocess.Popen([exe, "shared.h5", str(w), str(calls)], cwd=d, env=program_env(),
+            Path(d, "crash.h5").touch()
+        writers = [subprocess.Popen([exe, str(calls), "1", str(w)], cwd=d, env=program_env(),
                                     stdout=subprocess.PIPE, stderr=subprocess.PIPE) for w in range(1, procs + 1)]
         for p in writers:
             p.stdout.readline()  # "ready"
-        open(os.path.join(d, "go"), "w").close()
-        returned = {}
+        Path(d, "go").touch()
         for w, p in enumerate(writers, start=1):
             out, err = p.communicate(timeout=300)
-            lines = out.decode().splitlines()
-            done = [int(l.split()[1]) for l in lines if l.startswith("returned ")]
+            done = [int(line.split()[1]) for line in out.decode().splitlines() if line.startswith("returned ")]
             returned[w] = done[-1] if done else 0
-            others = [l for l in lines if not l.startswith("returned ")]
+            others = [line for line in out.decode().splitlines() if not line.startswith("returned ")]
             if others:
                 problems.append(f"writer {w} printed {len(others)} lines, the first {others[0]!r}")
             if p.returncode != 0:
                 problems.append(f"writer {w} exit status {p.returncode}: {err.decode()[-300:]!r}")
-        intact = intact_calls(path, returned)
-        if intact is None:
-            problems.append("the file does not open")
-            intact = 0
-        total = sum(returned.values())
-        if intact != total:
-            problems.append(f"{total - intact} of {total} returned calls not in the file")
-        return total, intact, problems
+        intact = intact_calls(os.path.join(d, "crash.h5"), returned)
+    if intact is None:
+        problems.append("the file does not open")
+        intact = 0
+    total = sum(returned.values())
+    if intact != total:
+        problems.append(f"{total - intact} of {total} returned calls not in the file")
+    return total, intact, problems
 
 
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("writer")
-    parser.add_argument("--trials", type=int, default=3)
-    parser.add_argument("--procs", default="2,4,8")
-    parser.add_argument("--calls", type=int, default=30)
-    parser.add_argument("--starts", default="new,empty")
+    for option, default in [("--trials", 3), ("--procs", "2,4,8"), ("--calls", 30), ("--starts", "new,empty")]:
+        parser.add_argument(option, type=type(default), default=default)
     args = parser.parse_args()
     exe = os.path.abspath(args.writer)
     failed = 0
@@ -101,19 +92,12 @@ def main():
     for start in args.starts.split(","):
         for procs in (int(p) for p in args.procs.split(",")):
             began = time.monotonic()
-            bad, returned, intact, notes = 0, 0, 0, []
-            for t in range(args.trials):
-                r, i, problems = trial(exe, procs, args.calls, start)
-                returned += r
-                intact += i
-                if problems:
-                    bad += 1
-                    notes.append(f"  trial {t}: " + "; ".join(problems))
-            print(f"{start:6s} {procs:5d} {args.trials:6d} {bad:10d} {returned:14d} {intact:12d} "
-                  f"{time.monotonic() - began:7.0f}", flush=True)
-            for n in notes[:5]:
-                print(n, flush=True)
-            failed += bad
+            results = [trial(exe, procs, args.calls, start) for _ in range(args.trials)]
+            notes = [f"  trial {t}: " + "; ".join(problems) for t, (_, _, problems) in enumerate(results) if problems]
+            print(f"{start:6s} {procs:5d} {args.trials:6d} {len(notes):10d} {sum(r[0] for r in results):14d} "
+                  f"{sum(r[1] for r in results):12d} {time.monotonic() - began:7.0f}", flush=True)
+            print("".join(n + "\n" for n in notes[:5]), end="", flush=True)
+            failed += len(notes)
     return 1 if failed else 0
 
 

@@ -8,7 +8,6 @@
 #include "../../src/driver/undo_journal.hpp"
 
 #include <fcntl.h>
-#include <sys/stat.h>
 
 #include <set>
 #include <thread>
@@ -80,73 +79,46 @@ TEST(Driver, RegistersOnceFromManyThreadsAgainAfterHdf5ShutsDown) {
 }
 
 // The journal on its own: an epoch that never finished is undone, whatever it
-// had changed in place or added at the end; a live one is left alone.
-TEST(UndoJournal, UndoesAnEpochThatDidNotFinish) {
+// had changed in place or added at the end, even when the kill cut its last
+// entry short; a live one and a finished one are left alone.
+TEST(UndoJournal, UndoesOnlyAnEpochThatDidNotFinish) {
+    using videz5::detail::Recovery;
     TempDir tmp;
-    const std::string name = tmp.path("data");
+    const std::string name = tmp.path("data"), journal_name = videz5::detail::journal_name(name);
     const std::string before(10000, 'a');
     write_bytes(name, before);
     const int fd = ::open(name.c_str(), O_RDWR);
     ASSERT_GE(fd, 0);
     std::string why;
+    const auto recover = [&] { return videz5::detail::recover(name, -1, false, why); };
     {
         videz5::detail::UndoJournal journal;
         ASSERT_TRUE(journal.start(name, fd, before.size())) << journal.error();
         ASSERT_TRUE(journal.save(100, 50));
-        ASSERT_TRUE(journal.save(120, 200));  // overlaps what is kept already
+        ASSERT_TRUE(journal.save(120, 200));   // overlaps what is kept already
         ASSERT_TRUE(journal.save(9990, 100));  // reaches past the old end
         ASSERT_EQ(pwrite(fd, std::string(220, 'b').data(), 220, 100), 220);
         ASSERT_EQ(pwrite(fd, std::string(1000, 'c').data(), 1000, 9990), 1000);
-        // Alive: nobody may undo it.
-        EXPECT_EQ(videz5::detail::recover(name, -1, false, why), videz5::detail::Recovery::kBusy);
-    }  // a kill: the journal stays behind
-    ::close(fd);
-    struct stat st;
-    ASSERT_EQ(stat(videz5::detail::journal_name(name).c_str(), &st), 0);
-
-    EXPECT_EQ(videz5::detail::recover(name, -1, false, why), videz5::detail::Recovery::kRecovered) << why;
-    EXPECT_EQ(file_bytes(name), before);
-    EXPECT_NE(stat(videz5::detail::journal_name(name).c_str(), &st), 0);
-    EXPECT_EQ(videz5::detail::recover(name, -1, false, why), videz5::detail::Recovery::kNothing);
-}
-
-TEST(UndoJournal, AnEntryCutShortByTheKillIsIgnored) {
-    TempDir tmp;
-    const std::string name = tmp.path("data");
-    write_bytes(name, std::string(4096, 'a'));
-    const int fd = ::open(name.c_str(), O_RDWR);
-    {
-        videz5::detail::UndoJournal journal;
-        ASSERT_TRUE(journal.start(name, fd, 4096));
-        ASSERT_TRUE(journal.save(0, 100));
-        ASSERT_EQ(pwrite(fd, std::string(100, 'b').data(), 100, 0), 100);
-        ASSERT_TRUE(journal.save(1000, 100));  // its bytes are not changed: the kill comes first
-    }
-    ::close(fd);
-    // The second entry loses its last bytes, as a write cut short by a kill would.
-    const std::string journal = videz5::detail::journal_name(name);
-    std::string kept = file_bytes(journal);
+        ASSERT_TRUE(journal.save(2000, 100));  // its bytes are not changed: the kill comes first
+        EXPECT_EQ(recover(), Recovery::kBusy);  // alive: nobody may undo it
+    }  // a kill: the journal stays behind, its last entry losing its last bytes
+    std::string kept = file_bytes(journal_name);
     kept.resize(kept.size() - 5);
-    write_bytes(journal, kept);
-    std::string why;
-    EXPECT_EQ(videz5::detail::recover(name, -1, false, why), videz5::detail::Recovery::kRecovered) << why;
-    EXPECT_EQ(file_bytes(name), std::string(4096, 'a'));
-}
+    write_bytes(journal_name, kept);
 
-TEST(UndoJournal, AFinishedEpochLeavesNothingToUndo) {
-    TempDir tmp;
-    const std::string name = tmp.path("data");
-    write_bytes(name, std::string(100, 'a'));
-    const int fd = ::open(name.c_str(), O_RDWR);
+    EXPECT_EQ(recover(), Recovery::kRecovered) << why;
+    EXPECT_EQ(file_bytes(name), before);
+    EXPECT_FALSE(std::filesystem::exists(journal_name));
+    EXPECT_EQ(recover(), Recovery::kNothing);
+
     videz5::detail::UndoJournal journal;
-    ASSERT_TRUE(journal.start(name, fd, 100));
+    ASSERT_TRUE(journal.start(name, fd, before.size()));
     ASSERT_TRUE(journal.save(0, 10));
     ASSERT_EQ(pwrite(fd, "bbbbbbbbbb", 10, 0), 10);
     ASSERT_TRUE(journal.finish(true));
     ::close(fd);
-    std::string why;
-    EXPECT_EQ(videz5::detail::recover(name, -1, false, why), videz5::detail::Recovery::kNothing);
-    EXPECT_EQ(file_bytes(name), std::string(10, 'b') + std::string(90, 'a'));
+    EXPECT_EQ(recover(), Recovery::kNothing);
+    EXPECT_EQ(file_bytes(name), "bbbbbbbbbb" + before.substr(10));
 }
 
 // The commit order on its own: what nothing refers to yet, then the superblock,
