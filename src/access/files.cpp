@@ -322,10 +322,6 @@ int close_file(hid_t file_id) {
 }
 int close_group(hid_t group_id) { return H5Gclose(group_id); }
 
-}  // namespace videz5::detail
-
-namespace videz5::detail {
-
 FileLock::FileLock(const std::string& name, bool exclusive) {
     const char* locking = std::getenv("HDF5_USE_FILE_LOCKING");
     if (locking != nullptr && (std::strcmp(locking, "FALSE") == 0 || std::strcmp(locking, "0") == 0)) {
@@ -347,4 +343,3 @@ FileLock::~FileLock() {
 }
 
 }  // namespace videz5::detail
-

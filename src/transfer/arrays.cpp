@@ -124,10 +124,6 @@ int open_for_read(hid_t loc_id, const std::string& path, const std::vector<hsize
     return VIDEZ5_OK;
 }
 
-}  // namespace videz5::detail
-
-namespace videz5::detail {
-
 int dump_at(hid_t loc_id, const std::string& path, const void* data, unsigned int dim1, unsigned int dim2,
             unsigned int dim3, hid_t type_id) {
     PathWalk walk(loc_id, path, 0, true);
