@@ -25,15 +25,17 @@ module videz5
   public :: VIDEZ5_DOUBLE, VIDEZ5_INT, VIDEZ5_STRING
   public :: ftoc_h5get_dims, ftoc_h5read_data_checked
   public :: VIDEZ5_OK, VIDEZ5_NO_FILE, VIDEZ5_NO_DATASET, VIDEZ5_SHAPE_MISMATCH, VIDEZ5_TYPE_MISMATCH, &
-            VIDEZ5_READ_FAILED
+            VIDEZ5_READ_FAILED, VIDEZ5_ARGUMENTS_DIFFER, VIDEZ5_WRITE_REFUSED, VIDEZ5_WRITE_FAILED
   public :: videz5_dump, videz5_read, videz5_get_dims, videz5_plot
   public :: ftoc_set_durable, videz5_set_durable
 
   ! Element type codes.
   integer, parameter :: VIDEZ5_DOUBLE = 0, VIDEZ5_INT = 1, VIDEZ5_STRING = 2
-  ! Status of a checked read (videz5_read, ftoc_h5read_data_checked), as in videz5_c.h.
+  ! Status of a checked read (videz5_read, ftoc_h5read_data_checked), as in videz5_c.h;
+  ! the last three only from the collective calls (module videz5_mpi).
   integer, parameter :: VIDEZ5_OK = 0, VIDEZ5_NO_FILE = -1, VIDEZ5_NO_DATASET = -2, VIDEZ5_SHAPE_MISMATCH = -3, &
-                        VIDEZ5_TYPE_MISMATCH = -4, VIDEZ5_READ_FAILED = -5
+                        VIDEZ5_TYPE_MISMATCH = -4, VIDEZ5_READ_FAILED = -5, VIDEZ5_ARGUMENTS_DIFFER = -6, &
+                        VIDEZ5_WRITE_REFUSED = -7, VIDEZ5_WRITE_FAILED = -8
 
   interface
     subroutine ftoc_open_file_id(name, name_length, file_id) bind(C, name="ftoc_open_file_id_")

@@ -27,14 +27,18 @@ enum videz5_element_type {
     VIDEZ5_STRING = 2  /* space-padded fixed-length string of string_length bytes */
 };
 
-/* Status of the checked read; the Fortran module has the same names and values. */
+/* Status of the checked read (and of the collective calls, videz5_c_mpi.h);
+   the Fortran module has the same names and values. */
 enum videz5_status {
     VIDEZ5_OK = 0,
     VIDEZ5_NO_FILE = -1,        /* no file under the name, or none HDF5 can open for reading */
     VIDEZ5_NO_DATASET = -2,     /* nothing at the path, or not a dataset */
     VIDEZ5_SHAPE_MISMATCH = -3, /* the stored sizes are not the buffer's */
     VIDEZ5_TYPE_MISMATCH = -4,  /* the buffer's elements are not what the code says, or cannot take the stored ones */
-    VIDEZ5_READ_FAILED = -5     /* HDF5 failed the read itself */
+    VIDEZ5_READ_FAILED = -5,    /* HDF5 failed the read itself */
+    VIDEZ5_ARGUMENTS_DIFFER = -6, /* collective: the ranks' arguments differ, or their blocks do not fit */
+    VIDEZ5_WRITE_REFUSED = -7,  /* collective dump refused: the stored dataset's shape or type, bad sizes or code */
+    VIDEZ5_WRITE_FAILED = -8    /* collective dump: HDF5 failed to write */
 };
 
 #ifdef __cplusplus

@@ -33,5 +33,18 @@ for program in small_dumps plot_records group_scaling fortran_peer overwrites la
   "$build_dir/bench/bench_$program"
 done 2>&1 | tee -a "$results"
 
+# The collective dump: 4 ranks on this machine's cores, under each of
+# OpenMPI's two MPI-IO layers. OpenMPI needs to be told that root may run it
+# and that 4 ranks may share 2 cores.
+if [ -x "$build_dir/bench/bench_parallel_dump" ]; then
+  for io in ompio romio321; do
+    sync
+    echo
+    echo "## parallel_dump (mpiexec -n 4, OMPI_MCA_io=$io)"
+    OMPI_ALLOW_RUN_AS_ROOT=1 OMPI_ALLOW_RUN_AS_ROOT_CONFIRM=1 OMPI_MCA_btl_vader_single_copy_mechanism=none \
+      OMPI_MCA_io=$io mpiexec --oversubscribe -n 4 "$build_dir/bench/bench_parallel_dump"
+  done
+fi 2>&1 | tee -a "$results"
+
 echo
 echo "results: $results"

@@ -1,12 +1,16 @@
 #!/usr/bin/env bash
 # Installs what the project needs on a fresh Debian 12 machine (as root), only
-# the packages that are missing, then configures and builds into $1 (default build).
+# the packages that are missing, then configures and builds into $1 (default
+# build), with the MPI flavour (-DVIDEZ5_MPI=ON unless the arguments say OFF).
+# Serial and parallel HDF5 (libhdf5-dev, libhdf5-openmpi-dev) install side by
+# side; the build names each one's directories itself.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 packages=(g++ gfortran cmake make pkg-config libhdf5-dev hdf5-tools libgtest-dev
           python3 python3-h5py python3-matplotlib python3-numpy
-          valgrind clang libclang-rt-14-dev)
+          valgrind clang libclang-rt-14-dev
+          openmpi-bin libopenmpi-dev libhdf5-openmpi-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
@@ -20,7 +24,7 @@ fi
 
 build_dir=${1:-build}
 shift || true
-cmake -S . -B "$build_dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+cmake -S . -B "$build_dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVIDEZ5_MPI=ON "$@" >/dev/null
 # VIDEZ5_TARGETS names what to build (the main job needs only its example); default: everything.
 targets=()
 for t in ${VIDEZ5_TARGETS:-}; do targets+=(--target "$t"); done

@@ -62,4 +62,26 @@ hid_t open_named_file(const std::string& name, bool must_exist, bool reading);
 // it is not HDF5, or it stayed locked (locked_out then says so).
 hid_t open_h5_file_read_only(const std::string& name, bool* locked_out = nullptr);
 
+// The lock HDF5 1.10 takes on the files it opens (flock: exclusive for a
+// writer, shared for readers), for files HDF5 opens through MPI-IO, which
+// takes none: while one rank holds it, other processes' calls and viewers
+// wait as for any writer. Waits out another process's lock as opens do.
+// Holds nothing where HDF5 would not lock either (HDF5_USE_FILE_LOCKING=FALSE,
+// a file system without locks). Never to be held around an HDF5 open of the
+// same file in this process: the two locks exclude each other.
+class FileLock {
+public:
+    FileLock(const std::string& name, bool exclusive);
+    ~FileLock();
+    FileLock(const FileLock&) = delete;
+    FileLock& operator=(const FileLock&) = delete;
+
+    // False when another process held the file all along (or it cannot be opened).
+    bool held() const { return held_; }
+
+private:
+    int fd_ = -1;
+    bool held_ = false;
+};
+
 }  // namespace videz5::detail

@@ -322,4 +322,24 @@ int close_file(hid_t file_id) {
 }
 int close_group(hid_t group_id) { return H5Gclose(group_id); }
 
+FileLock::FileLock(const std::string& name, bool exclusive) {
+    const char* locking = std::getenv("HDF5_USE_FILE_LOCKING");
+    if (locking != nullptr && (std::strcmp(locking, "FALSE") == 0 || std::strcmp(locking, "0") == 0)) {
+        held_ = true;
+        return;
+    }
+    fd_ = ::open(name.c_str(), (exclusive ? O_RDWR : O_RDONLY) | O_CLOEXEC | O_NOCTTY);
+    if (fd_ < 0) return;
+    Patience patience;
+    while (flock(fd_, (exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB) != 0) {
+        if (errno == ENOSYS || errno == ENOLCK) break;
+        if ((errno != EWOULDBLOCK && errno != EINTR) || !patience.pause()) return;
+    }
+    held_ = true;
+}
+
+FileLock::~FileLock() {
+    if (fd_ >= 0) ::close(fd_);  // the lock goes with the descriptor
+}
+
 }  // namespace videz5::detail

@@ -4,6 +4,7 @@
 // caller gets back, so that a program can decide what to allocate or do.
 #include "videz5_c.h"
 #include "guarded_entry.hpp"
+#include "read_messages.hpp"
 #include "../access/access.hpp"
 #include "../transfer/transfer.hpp"
 #include "../detail/say.hpp"
@@ -14,16 +15,18 @@
 namespace {
 
 using videz5::detail::Hid;
+using videz5::detail::say;
 
 const char* const kCheckedRead = "ftoc_h5read_data_checked_";
 
-using videz5::detail::say;
+}  // namespace
 
-std::string where(const std::string& what, const std::string& name) {
-    return what + " IN " + kCheckedRead + "( " + name + " )";
+namespace videz5::detail {
+
+std::string read_message(const char* entry, const std::string& what, const std::string& name) {
+    return what + " IN " + entry + "( " + name + " )";
 }
 
-// Sizes as the Fortran caller declares them, HDF5's order reversed: "20 x 10".
 std::string fortran_shape(const std::vector<hsize_t>& dims) {
     if (dims.empty()) return "scalar";
     std::string text;
@@ -34,35 +37,67 @@ std::string fortran_shape(const std::vector<hsize_t>& dims) {
     return text;
 }
 
+namespace {
+
 std::string element_name(int type_code, int string_length) {
     if (type_code == VIDEZ5_DOUBLE) return "double";
     if (type_code == VIDEZ5_INT) return "int";
     return "strings of " + std::to_string(string_length) + " bytes";
 }
 
-// What the arguments say about the buffer's elements must agree before any file
-// is opened: a wrong element size would make even a matching shape overrun.
-int check_elements(const std::string& path, int type_code, int string_length, int element_size) {
-    if (!videz5::detail::valid_element_code(type_code)) {
-        say(std::string("INVALID TYPE CODE IN ") + kCheckedRead + "( " + path + ", " + std::to_string(type_code) +
-            " )");
+}  // namespace
+
+int check_read_elements(const char* entry, const std::string& path, int type_code, int string_length,
+                        int element_size) {
+    if (!valid_element_code(type_code)) {
+        say(std::string("INVALID TYPE CODE IN ") + entry + "( " + path + ", " + std::to_string(type_code) + " )");
         return VIDEZ5_TYPE_MISMATCH;
     }
     if (type_code == VIDEZ5_STRING && string_length < 1) {
-        say(std::string("INVALID STRING LENGTH IN ") + kCheckedRead + "( " + path + ", " +
-            std::to_string(string_length) + " )");
+        say(std::string("INVALID STRING LENGTH IN ") + entry + "( " + path + ", " + std::to_string(string_length) +
+            " )");
         return VIDEZ5_TYPE_MISMATCH;
     }
-    const std::size_t code_size = videz5::detail::element_code_size(type_code, string_length);
+    const std::size_t code_size = element_code_size(type_code, string_length);
     if (element_size < 0 || static_cast<std::size_t>(element_size) != code_size) {
-        say(where("ELEMENT SIZE MISMATCH", path) + ": type code " + std::to_string(type_code) + " means " +
-            std::to_string(code_size) + " bytes, buffer elements have " + std::to_string(element_size));
+        say(read_message(entry, "ELEMENT SIZE MISMATCH", path) + ": type code " + std::to_string(type_code) +
+            " means " + std::to_string(code_size) + " bytes, buffer elements have " + std::to_string(element_size));
         return VIDEZ5_TYPE_MISMATCH;
     }
     return VIDEZ5_OK;
 }
 
-}  // namespace
+void say_no_file(const char* entry, const std::string& name, bool locked_out) {
+    if (locked_out)
+        say(read_message(entry, "FILE LOCKED", name) + ", GAVE UP AFTER " + std::to_string(kLockPatience.count()) +
+            " s");
+    else
+        say(read_message(entry, file_exists(name) ? "CANNOT OPEN FILE" : "NONEXISTENT FILE", name));
+}
+
+void say_read_status(const char* entry, int status, const std::string& path, const std::vector<hsize_t>& stored,
+                     const std::vector<hsize_t>& wanted, int type_code, int string_length) {
+    switch (status) {
+        case VIDEZ5_NO_DATASET:
+            say(read_message(entry, "NO DATASET", path));
+            break;
+        case VIDEZ5_SHAPE_MISMATCH:
+            say(read_message(entry, "SHAPE MISMATCH", path) + ": stored " + fortran_shape(stored) + ", buffer " +
+                fortran_shape(wanted));
+            break;
+        case VIDEZ5_TYPE_MISMATCH:
+            say(read_message(entry, "TYPE MISMATCH", path) + ": stored elements cannot be read as " +
+                element_name(type_code, string_length));
+            break;
+        case VIDEZ5_READ_FAILED:
+            say(read_message(entry, "READ FAILED", path));
+            break;
+        default:
+            break;
+    }
+}
+
+}  // namespace videz5::detail
 
 extern "C" {
 
@@ -90,18 +125,15 @@ void ftoc_h5read_data_checked_(const char* name, const unsigned int* name_length
     *status = VIDEZ5_READ_FAILED;
     videz5::detail::guarded_entry("ftoc_h5read_data_checked_", [&] {
         const std::string path_text = charToString(path, path_length);
-        *status = check_elements(path_text, *type_code, *string_length, *element_size);
+        *status = videz5::detail::check_read_elements(kCheckedRead, path_text, *type_code, *string_length,
+                                                      *element_size);
         if (*status != VIDEZ5_OK) return;
 
         const std::string name_text = charToString(name, name_length);
         bool locked_out = false;
         Hid file = videz5::detail::own_opened_file(videz5::detail::open_h5_file_read_only(name_text, &locked_out));
         if (!file.valid()) {
-            if (locked_out)
-                say(where("FILE LOCKED", name_text) + ", GAVE UP AFTER " +
-                    std::to_string(videz5::detail::kLockPatience.count()) + " s");
-            else
-                say(where(file_exists(name_text) ? "CANNOT OPEN FILE" : "NONEXISTENT FILE", name_text));
+            videz5::detail::say_no_file(kCheckedRead, name_text, locked_out);
             *status = VIDEZ5_NO_FILE;
             return;
         }
@@ -110,24 +142,8 @@ void ftoc_h5read_data_checked_(const char* name, const unsigned int* name_length
         std::vector<hsize_t> stored;
         *status = h5read_data_checked(file.get(), path_text, buffer, dim1, dim2, dim3,
                                       static_cast<std::size_t>(*element_size), type.get(), stored);
-        switch (*status) {
-            case VIDEZ5_NO_DATASET:
-                say(where("NO DATASET", path_text));
-                break;
-            case VIDEZ5_SHAPE_MISMATCH:
-                say(where("SHAPE MISMATCH", path_text) + ": stored " + fortran_shape(stored) + ", buffer " +
-                    fortran_shape(videz5::detail::dump_dims(*dim1, *dim2, *dim3)));
-                break;
-            case VIDEZ5_TYPE_MISMATCH:
-                say(where("TYPE MISMATCH", path_text) + ": stored elements cannot be read as " +
-                    element_name(*type_code, *string_length));
-                break;
-            case VIDEZ5_READ_FAILED:
-                say(where("READ FAILED", path_text));
-                break;
-            default:
-                break;
-        }
+        videz5::detail::say_read_status(kCheckedRead, *status, path_text, stored,
+                                        videz5::detail::dump_dims(*dim1, *dim2, *dim3), *type_code, *string_length);
     });
 }
 

@@ -83,35 +83,46 @@ int h5get_dims(hid_t loc_id, const std::string& path, std::vector<hsize_t>& dims
 int h5read_data_checked(hid_t loc_id, const std::string& path, void* buffer, const unsigned int* dim1,
                         const unsigned int* dim2, const unsigned int* dim3, size_t element_size, hid_t type_id,
                         std::vector<hsize_t>& stored_dims) {
-    stored_dims.clear();
     // A memory type of another size than the buffer's elements would move the
     // wrong number of bytes whatever the shape says.
-    if (H5Tget_size(type_id) != element_size) return VIDEZ5_TYPE_MISMATCH;
+    if (H5Tget_size(type_id) != element_size) {
+        stored_dims.clear();
+        return VIDEZ5_TYPE_MISMATCH;
+    }
+    Hid dataset;
+    const int status = videz5::detail::open_for_read(loc_id, path, videz5::detail::dump_dims(*dim1, *dim2, *dim3),
+                                                     type_id, dataset, stored_dims);
+    if (status != VIDEZ5_OK) return status;
+    if (H5Dread(dataset.get(), type_id, H5S_ALL, H5S_ALL, H5P_DEFAULT, buffer) < 0) return VIDEZ5_READ_FAILED;
+    return VIDEZ5_OK;
+}
 
-    Hid dataset = videz5::detail::open_dataset_at(loc_id, path);
+namespace videz5::detail {
+
+int open_for_read(hid_t loc_id, const std::string& path, const std::vector<hsize_t>& dims, hid_t type_id,
+                  Hid& dataset, std::vector<hsize_t>& stored_dims) {
+    stored_dims.clear();
+    dataset = open_dataset_at(loc_id, path);
     if (!dataset.valid()) return VIDEZ5_NO_DATASET;
     if (stored_shape(dataset.get(), stored_dims) < 0) return VIDEZ5_READ_FAILED;
-    if (stored_dims != videz5::detail::dump_dims(*dim1, *dim2, *dim3)) return VIDEZ5_SHAPE_MISMATCH;
+    if (stored_dims != dims) return VIDEZ5_SHAPE_MISMATCH;
 
     {
         // HDF5 has no conversion between, say, strings and numbers, or variable-
         // and fixed-length strings: ask before the read rather than fail in it.
-        Hid stored_type = videz5::detail::own_type(H5Dget_type(dataset.get()));
-        videz5::detail::ErrorPrintingOff quiet;
+        Hid stored_type = own_type(H5Dget_type(dataset.get()));
+        ErrorPrintingOff quiet;
         H5T_cdata_t* conversion = nullptr;
         if (!stored_type.valid() || H5Tfind(stored_type.get(), type_id, &conversion) == nullptr)
             return VIDEZ5_TYPE_MISMATCH;
     }
     // A conversion that exists can still lose values (a fraction, a value out
     // of range); the buffer is only written once every value is known to fit.
-    const int exact = videz5::detail::reads_exactly(dataset.get(), type_id);
+    const int exact = reads_exactly(dataset.get(), type_id);
     if (exact < 0) return VIDEZ5_READ_FAILED;
     if (exact == 0) return VIDEZ5_TYPE_MISMATCH;
-    if (H5Dread(dataset.get(), type_id, H5S_ALL, H5S_ALL, H5P_DEFAULT, buffer) < 0) return VIDEZ5_READ_FAILED;
     return VIDEZ5_OK;
 }
-
-namespace videz5::detail {
 
 int dump_at(hid_t loc_id, const std::string& path, const void* data, unsigned int dim1, unsigned int dim2,
             unsigned int dim3, hid_t type_id) {

@@ -63,6 +63,17 @@ DatasetWrite::DatasetWrite(hid_t loc_id, const char* name, int rank, const hsize
       buffer_(buffer),
       action_(plan(may_grow)) {}
 
+DatasetWrite::DatasetWrite(hid_t loc_id, const char* name, int rank, const hsize_t* dims, hid_t type_id,
+                           const void* buffer, const SharedWrite& shared)
+    : loc_id_(loc_id),
+      name_(name != nullptr ? name : ""),
+      rank_(rank),
+      dims_(dims),
+      type_id_(type_id),
+      buffer_(buffer),
+      shared_(&shared),
+      action_(plan(false)) {}
+
 DatasetWrite::Action DatasetWrite::plan(bool may_grow) {
     if (buffer_ == nullptr) {
         print_call_dump(loc_id_, name_, rank_, dims_, type_id_);
@@ -114,7 +125,11 @@ DatasetWrite::Action DatasetWrite::plan(bool may_grow) {
     // Same shape: the values go in place in the stored element type, but only
     // when that type holds every one of them exactly.
     Hid stored_type = own_type(H5Dget_type(dataset_.get()));
-    if (stored_type.valid() && converts_exactly(type_id_, stored_type.get(), buffer_, count)) return Action::kOverwrite;
+    bool exact = stored_type.valid() &&
+                 converts_exactly(type_id_, stored_type.get(), buffer_, shared_ != nullptr ? shared_->count : count);
+    // Every rank checks its own block; all of them overwrite, or none.
+    if (shared_ != nullptr) exact = shared_->agree(exact);
+    if (exact) return Action::kOverwrite;
     if (may_grow && stored_type.valid() && rank_ == 1 && count == 1 && H5Tget_class(stored_type.get()) == H5T_STRING &&
         H5Tis_variable_str(stored_type.get()) == 0 && H5Tget_class(type_id_) == H5T_STRING)
         return Action::kReplace;
@@ -129,7 +144,8 @@ int DatasetWrite::carry_out() {
         case Action::kRefuse:
             return -1;
         case Action::kCreate:
-            return H5LTmake_dataset(loc_id_, name_, rank_, dims_, type_id_, buffer_);
+            if (shared_ == nullptr) return H5LTmake_dataset(loc_id_, name_, rank_, dims_, type_id_, buffer_);
+            return create_shared();
         case Action::kReplace:
             // Unlinked and made anew in one commit of the file: readers see
             // the old text or the new one.
@@ -142,11 +158,27 @@ int DatasetWrite::carry_out() {
         case Action::kOverwrite:
             break;
     }
-    if (H5Dwrite(dataset_.get(), type_id_, H5S_ALL, H5S_ALL, H5P_DEFAULT, buffer_) != 0) {
+    if (write(dataset_.get()) != 0) {
         say(std::string("ERROR: H5Dwrite(): Failed to overwrite dataset ") + name_ + "!");
         return -1;
     }
     return H5Oclose(dataset_.release());
+}
+
+herr_t DatasetWrite::write(hid_t dataset) const {
+    if (shared_ == nullptr) return H5Dwrite(dataset, type_id_, H5S_ALL, H5S_ALL, H5P_DEFAULT, buffer_);
+    return H5Dwrite(dataset, type_id_, shared_->memory_space, shared_->file_space, shared_->transfer, buffer_);
+}
+
+// The dataset as H5LTmake_dataset makes it (same space, default properties),
+// each rank then writing its own block.
+int DatasetWrite::create_shared() {
+    Hid space = own_space(H5Screate_simple(rank_, dims_, nullptr));
+    Hid dataset = own_dataset(space.valid() ? H5Dcreate2(loc_id_, name_, type_id_, space.get(), H5P_DEFAULT,
+                                                         H5P_DEFAULT, H5P_DEFAULT)
+                                            : H5I_INVALID_HID);
+    if (!dataset.valid() || write(dataset.get()) < 0) return -1;
+    return H5Dclose(dataset.release());
 }
 
 }  // namespace videz5::detail

@@ -5,6 +5,7 @@
 #include "../detail/hid.hpp"
 
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -34,9 +35,28 @@ int dump_at(hid_t loc_id, const std::string& path, const void* data, unsigned in
             unsigned int dim3, hid_t type_id);
 herr_t read_at(hid_t loc_id, const std::string& path, void* buffer, hid_t type_id);
 
+// The checks of the checked read: the dataset at path, opened into dataset,
+// must have exactly dims (HDF5 order) and its values must read as type_id
+// without any change. VIDEZ5_OK, or the status saying why not; stored_dims
+// receives the stored sizes whenever a dataset was found. Prints nothing.
+int open_for_read(hid_t loc_id, const std::string& path, const std::vector<hsize_t>& dims, hid_t type_id,
+                  Hid& dataset, std::vector<hsize_t>& stored_dims);
+
 // The dataset at path below loc_id, opened without creating or printing
 // anything; invalid when there is no dataset there.
 Hid open_dataset_at(hid_t loc_id, const std::string& path);
+
+// What a write that the ranks of an MPI job make together changes in the
+// guarded write: each rank passes its own block (count values) and moves it
+// through its own selections, and the ranks decide from one agreed answer
+// whether the stored type holds every value of the whole array.
+struct SharedWrite {
+    std::size_t count;
+    std::function<bool(bool)> agree;  // every rank's answer from this rank's own
+    hid_t memory_space;
+    hid_t file_space;
+    hid_t transfer;  // collective transfer properties
+};
 
 // One dataset write of the guarded kind, decided before anything is written,
 // so that a record of several datasets is written whole or not at all. The
@@ -50,6 +70,9 @@ public:
     // new text is replaced by one of the new size rather than refused.
     DatasetWrite(hid_t loc_id, const char* name, int rank, const hsize_t* dims, hid_t type_id, const void* buffer,
                  bool may_grow = false);
+    // The same for one rank's block of a shared write (no replacing).
+    DatasetWrite(hid_t loc_id, const char* name, int rank, const hsize_t* dims, hid_t type_id, const void* buffer,
+                 const SharedWrite& shared);
 
     bool refused() const { return action_ == Action::kRefuse; }
     // Creates, overwrites in place or replaces; the guarded write's status.
@@ -58,6 +81,8 @@ public:
 private:
     enum class Action { kCreate, kOverwrite, kReplace, kRefuse };
     Action plan(bool may_grow);
+    herr_t write(hid_t dataset) const;
+    int create_shared();
 
     hid_t loc_id_;
     const char* name_;
@@ -65,6 +90,7 @@ private:
     const hsize_t* dims_;
     hid_t type_id_;
     const void* buffer_;
+    const SharedWrite* shared_ = nullptr;
     Hid dataset_;  // the stored dataset, for an overwrite
     Action action_;
 };

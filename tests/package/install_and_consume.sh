@@ -76,4 +76,26 @@ quiet gfortran $flags "$source/examples/consumer/consumer.f90" $cflags $libs -o 
 rm -f consumer.h5
 expect_output "pkg-config consumer: rank 2, 2 x 2" env LD_LIBRARY_PATH="$libdir" "$work/pc_cxx"
 expect_output "consumer: rank 2, 3 x 2, read back T" env LD_LIBRARY_PATH="$libdir" "$work/pc_fortran"
+
+if [ -e "$libdir/libvidez5_c_mpi.so" ]; then
+  echo "== the MPI flavour: the serial surface and the collective calls, its soname, pkg-config"
+  for f in include/videz5_c_mpi.h include/videz5_mpi.mod; do
+    [ -f "$prefix/$f" ] || fail "$f not installed"
+  done
+  exported=$(nm -D --defined-only "$libdir/libvidez5_c_mpi.so" | awk '{print $3}' | c++filt |
+             sed 's/(.*//; s/\[abi:cxx11\]//' | sort -u | tr '\n' ' ')
+  wanted=$(echo $public ftoc_h5pdump_data_ ftoc_h5pread_data_ | tr ' ' '\n' | sort -u | tr '\n' ' ')
+  [ "$exported" = "$wanted" ] || fail "exported by the MPI flavour: $exported"
+  soname=$(objdump -p "$libdir/libvidez5_c_mpi.so" | awk '$1 == "SONAME" {print $2}')
+  [ "$soname" = libvidez5_c_mpi.so.0.1 ] || fail "MPI flavour soname $soname"
+  libs=$(pkg-config --libs videz5_c_mpi)
+  case " $libs " in *" -lvidez5_c_mpi "*) ;; *) fail "no -lvidez5_c_mpi in [$libs]" ;; esac
+  # shellcheck disable=SC2046,SC2086
+  quiet mpif90 $flags "$source/examples/simulation_mpi.f90" $(pkg-config --cflags --libs videz5_c_mpi) \
+    -o "$work/pc_mpi"
+  # One rank, started without mpiexec (a singleton), against the installed
+  # library. OpenMPI's own allocations outlive MPI_Finalize: no leak report here.
+  quiet env LD_LIBRARY_PATH="$libdir" ASAN_OPTIONS=detect_leaks=0 "$work/pc_mpi"
+  grep -q "every rank read its slab back as written" "$work/log" || { cat "$work/log"; fail "MPI consumer"; }
+fi
 echo "package: ok"
