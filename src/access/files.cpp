@@ -17,6 +17,7 @@
 // empty; then the file is opened as any existing one. Whoever comes second
 // finds a whole HDF5 file and opens it.
 #include "access.hpp"
+#include "../detail/fd.hpp"
 #include "../detail/hid.hpp"
 #include "../detail/say.hpp"
 
@@ -128,20 +129,6 @@ int open_errno(const std::string& name, int flags) {
     ::close(fd);
     return 0;
 }
-
-class Fd {
-public:
-    explicit Fd(int fd) : fd_(fd) {}
-    ~Fd() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
 
 // The bytes of a new, empty HDF5 file, as HDF5 creates it with default
 // properties; made once in memory, by HDF5 itself.

@@ -1,4 +1,5 @@
 #include "undo_journal.hpp"
+#include "../detail/fd.hpp"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -81,20 +82,6 @@ int sync_directory(const std::string& path) {
     ::close(dir);
     return error;
 }
-
-class Fd {
-public:
-    explicit Fd(int fd) : fd_(fd) {}
-    ~Fd() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
 
 }  // namespace
 
