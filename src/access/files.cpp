@@ -285,7 +285,13 @@ hid_t file_access() {
     if (driver < 0) return H5I_INVALID_HID;
     if (fapl < 0 || H5Iget_type(fapl) != H5I_GENPROP_LST || H5Pget_driver(fapl) != driver) {
         fapl = H5Pcreate(H5P_FILE_ACCESS);
-        if (fapl >= 0 && H5Pset_driver(fapl, driver, nullptr) < 0) {
+        // No aggregation blocks: HDF5 hands out metadata and small raw data
+        // from 2 KiB blocks whose unused rest is lost when the file closes,
+        // and the library closes its file after every call, so the blocks'
+        // rests made files 2.5 to 3.6 times their data. Each piece is
+        // allocated at its own size instead, at no measurable cost per call.
+        if (fapl >= 0 && (H5Pset_driver(fapl, driver, nullptr) < 0 || H5Pset_meta_block_size(fapl, 0) < 0 ||
+                          H5Pset_small_data_block_size(fapl, 0) < 0)) {
             H5Pclose(fapl);
             fapl = H5I_INVALID_HID;
         }
