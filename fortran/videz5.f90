@@ -4,6 +4,10 @@
 !   videz5_read(file, path, array [, status]) the same; refuses an array of another shape
 !   videz5_get_dims(file, path, rank, dims)  rank -1 when there is no dataset
 !   videz5_plot(file, path, data, x [, y] [, title, xtitle, ytitle])
+! Each also takes, in place of the file name, a handle from videz5_open (a held
+! file: no open and close per call) or from ftoc_open_group_id (paths below it):
+!   h = videz5_open(file)                    negative when the file cannot be opened
+!   videz5_flush(h [, status]), videz5_defer_commits(h [, calls] [, seconds]), videz5_close(h)
 ! File and path names are taken up to their last non-blank character.
 !
 ! Entry point interfaces:
@@ -28,6 +32,9 @@ module videz5
             VIDEZ5_READ_FAILED, VIDEZ5_ARGUMENTS_DIFFER, VIDEZ5_WRITE_REFUSED, VIDEZ5_WRITE_FAILED
   public :: videz5_dump, videz5_read, videz5_get_dims, videz5_plot
   public :: ftoc_set_durable, videz5_set_durable
+  public :: ftoc_h5dump_data_id, ftoc_h5read_data_checked_id, ftoc_h5get_dims_id, ftoc_printh5_id, &
+            ftoc_flush_file_id, ftoc_defer_commits_id
+  public :: videz5_open, videz5_close, videz5_flush, videz5_defer_commits
 
   ! Element type codes.
   integer, parameter :: VIDEZ5_DOUBLE = 0, VIDEZ5_INT = 1, VIDEZ5_STRING = 2
@@ -141,6 +148,55 @@ module videz5
                                     string_length
       integer(c_int), intent(out) :: status
     end subroutine
+
+    ! The same calls through a handle held open (see videz5_c.h).
+    subroutine ftoc_h5dump_data_id(file_id, path, path_length, data, dim1, dim2, dim3, type_code, string_length) &
+        bind(C, name="ftoc_h5dump_data_id_")
+      import :: c_char, c_int
+      character(kind=c_char), dimension(*), intent(in) :: path
+      type(*), dimension(*), intent(in) :: data
+      integer(c_int), intent(in) :: file_id, path_length, dim1, dim2, dim3, type_code, string_length
+    end subroutine
+
+    subroutine ftoc_h5read_data_checked_id(file_id, path, path_length, buffer, dim1, dim2, dim3, element_size, &
+                                           type_code, string_length, status) bind(C, name="ftoc_h5read_data_checked_id_")
+      import :: c_char, c_int
+      character(kind=c_char), dimension(*), intent(in) :: path
+      type(*), dimension(*), intent(inout) :: buffer
+      integer(c_int), intent(in) :: file_id, path_length, dim1, dim2, dim3, element_size, type_code, string_length
+      integer(c_int), intent(out) :: status
+    end subroutine
+
+    subroutine ftoc_h5get_dims_id(file_id, path, path_length, rank, dim1, dim2, dim3) bind(C, name="ftoc_h5get_dims_id_")
+      import :: c_char, c_int
+      character(kind=c_char), dimension(*), intent(in) :: path
+      integer(c_int), intent(in) :: file_id, path_length
+      integer(c_int), intent(out) :: rank, dim1, dim2, dim3
+    end subroutine
+
+    ! Both element types (type_code); titled 0 keeps the record's stored titles.
+    subroutine ftoc_printh5_id(file_id, path, path_length, data, type_code, x, y, nx, ny, titled, &
+                               title, title_length, xtitle, xtitle_length, ytitle, ytitle_length) &
+        bind(C, name="ftoc_printh5_id_")
+      import :: c_char, c_int, c_double
+      character(kind=c_char), dimension(*), intent(in) :: path, title, xtitle, ytitle
+      type(*), dimension(*), intent(in) :: data
+      real(c_double), dimension(*), intent(in) :: x, y
+      integer(c_int), intent(in) :: file_id, path_length, type_code, nx, ny, titled, title_length, xtitle_length, &
+                                    ytitle_length
+    end subroutine
+
+    subroutine ftoc_flush_file_id(file_id, status) bind(C, name="ftoc_flush_file_id_")
+      import :: c_int
+      integer(c_int), intent(in) :: file_id
+      integer(c_int), intent(out) :: status
+    end subroutine
+
+    subroutine ftoc_defer_commits_id(file_id, calls, seconds) bind(C, name="ftoc_defer_commits_id_")
+      import :: c_int, c_double
+      integer(c_int), intent(in) :: file_id, calls
+      real(c_double), intent(in) :: seconds
+    end subroutine
   end interface
 
   ! The specifics only fix the types and ranks the generics accept; each hands
@@ -150,16 +206,25 @@ module videz5
   interface videz5_dump
     module procedure dump_real64_1, dump_real64_2, dump_real64_3, dump_int32_1, dump_int32_2, dump_int32_3, &
                      dump_char_1, dump_char_2, dump_char_3
+    module procedure held_dump_real64_1, held_dump_real64_2, held_dump_real64_3, held_dump_int32_1, &
+                     held_dump_int32_2, held_dump_int32_3, held_dump_char_1, held_dump_char_2, held_dump_char_3
   end interface
 
   interface videz5_read
     module procedure read_real64_1, read_real64_2, read_real64_3, read_int32_1, read_int32_2, read_int32_3, &
                      read_char_1, read_char_2, read_char_3
+    module procedure held_read_real64_1, held_read_real64_2, held_read_real64_3, held_read_int32_1, &
+                     held_read_int32_2, held_read_int32_3, held_read_char_1, held_read_char_2, held_read_char_3
   end interface
 
   ! 1-D data takes one axis, x; 2-D data(nx, ny) takes x(nx) and y(ny).
   interface videz5_plot
     module procedure plot_real64_1, plot_real64_2, plot_int32_1, plot_int32_2
+    module procedure held_plot_real64_1, held_plot_real64_2, held_plot_int32_1, held_plot_int32_2
+  end interface
+
+  interface videz5_get_dims
+    module procedure get_dims, held_get_dims
   end interface
 
 contains
@@ -167,102 +232,102 @@ contains
   subroutine dump_real64_1(file, path, array)
     character(len=*), intent(in) :: file, path
     real(real64), intent(in) :: array(:)
-    call dump_any(file, path, array, shape(array), VIDEZ5_DOUBLE, 0)
+    call dump_any(path, file, array, shape(array), VIDEZ5_DOUBLE, 0)
   end subroutine
   subroutine dump_real64_2(file, path, array)
     character(len=*), intent(in) :: file, path
     real(real64), intent(in) :: array(:, :)
-    call dump_any(file, path, array, shape(array), VIDEZ5_DOUBLE, 0)
+    call dump_any(path, file, array, shape(array), VIDEZ5_DOUBLE, 0)
   end subroutine
   subroutine dump_real64_3(file, path, array)
     character(len=*), intent(in) :: file, path
     real(real64), intent(in) :: array(:, :, :)
-    call dump_any(file, path, array, shape(array), VIDEZ5_DOUBLE, 0)
+    call dump_any(path, file, array, shape(array), VIDEZ5_DOUBLE, 0)
   end subroutine
   subroutine dump_int32_1(file, path, array)
     character(len=*), intent(in) :: file, path
     integer(int32), intent(in) :: array(:)
-    call dump_any(file, path, array, shape(array), VIDEZ5_INT, 0)
+    call dump_any(path, file, array, shape(array), VIDEZ5_INT, 0)
   end subroutine
   subroutine dump_int32_2(file, path, array)
     character(len=*), intent(in) :: file, path
     integer(int32), intent(in) :: array(:, :)
-    call dump_any(file, path, array, shape(array), VIDEZ5_INT, 0)
+    call dump_any(path, file, array, shape(array), VIDEZ5_INT, 0)
   end subroutine
   subroutine dump_int32_3(file, path, array)
     character(len=*), intent(in) :: file, path
     integer(int32), intent(in) :: array(:, :, :)
-    call dump_any(file, path, array, shape(array), VIDEZ5_INT, 0)
+    call dump_any(path, file, array, shape(array), VIDEZ5_INT, 0)
   end subroutine
   subroutine dump_char_1(file, path, array)
     character(len=*), intent(in) :: file, path
     character(len=*), intent(in) :: array(:)
-    call dump_any(file, path, array, shape(array), VIDEZ5_STRING, len(array))
+    call dump_any(path, file, array, shape(array), VIDEZ5_STRING, len(array))
   end subroutine
   subroutine dump_char_2(file, path, array)
     character(len=*), intent(in) :: file, path
     character(len=*), intent(in) :: array(:, :)
-    call dump_any(file, path, array, shape(array), VIDEZ5_STRING, len(array))
+    call dump_any(path, file, array, shape(array), VIDEZ5_STRING, len(array))
   end subroutine
   subroutine dump_char_3(file, path, array)
     character(len=*), intent(in) :: file, path
     character(len=*), intent(in) :: array(:, :, :)
-    call dump_any(file, path, array, shape(array), VIDEZ5_STRING, len(array))
+    call dump_any(path, file, array, shape(array), VIDEZ5_STRING, len(array))
   end subroutine
 
   subroutine read_real64_1(file, path, array, status)
     character(len=*), intent(in) :: file, path
     real(real64), intent(inout) :: array(:)
     integer, intent(out), optional :: status
-    call read_any(file, path, array, shape(array), storage_size(array) / 8, VIDEZ5_DOUBLE, 0, status)
+    call read_any(path, file, array, shape(array), storage_size(array) / 8, VIDEZ5_DOUBLE, 0, status)
   end subroutine
   subroutine read_real64_2(file, path, array, status)
     character(len=*), intent(in) :: file, path
     real(real64), intent(inout) :: array(:, :)
     integer, intent(out), optional :: status
-    call read_any(file, path, array, shape(array), storage_size(array) / 8, VIDEZ5_DOUBLE, 0, status)
+    call read_any(path, file, array, shape(array), storage_size(array) / 8, VIDEZ5_DOUBLE, 0, status)
   end subroutine
   subroutine read_real64_3(file, path, array, status)
     character(len=*), intent(in) :: file, path
     real(real64), intent(inout) :: array(:, :, :)
     integer, intent(out), optional :: status
-    call read_any(file, path, array, shape(array), storage_size(array) / 8, VIDEZ5_DOUBLE, 0, status)
+    call read_any(path, file, array, shape(array), storage_size(array) / 8, VIDEZ5_DOUBLE, 0, status)
   end subroutine
   subroutine read_int32_1(file, path, array, status)
     character(len=*), intent(in) :: file, path
     integer(int32), intent(inout) :: array(:)
     integer, intent(out), optional :: status
-    call read_any(file, path, array, shape(array), storage_size(array) / 8, VIDEZ5_INT, 0, status)
+    call read_any(path, file, array, shape(array), storage_size(array) / 8, VIDEZ5_INT, 0, status)
   end subroutine
   subroutine read_int32_2(file, path, array, status)
     character(len=*), intent(in) :: file, path
     integer(int32), intent(inout) :: array(:, :)
     integer, intent(out), optional :: status
-    call read_any(file, path, array, shape(array), storage_size(array) / 8, VIDEZ5_INT, 0, status)
+    call read_any(path, file, array, shape(array), storage_size(array) / 8, VIDEZ5_INT, 0, status)
   end subroutine
   subroutine read_int32_3(file, path, array, status)
     character(len=*), intent(in) :: file, path
     integer(int32), intent(inout) :: array(:, :, :)
     integer, intent(out), optional :: status
-    call read_any(file, path, array, shape(array), storage_size(array) / 8, VIDEZ5_INT, 0, status)
+    call read_any(path, file, array, shape(array), storage_size(array) / 8, VIDEZ5_INT, 0, status)
   end subroutine
   subroutine read_char_1(file, path, array, status)
     character(len=*), intent(in) :: file, path
     character(len=*), intent(inout) :: array(:)
     integer, intent(out), optional :: status
-    call read_any(file, path, array, shape(array), storage_size(array) / 8, VIDEZ5_STRING, len(array), status)
+    call read_any(path, file, array, shape(array), storage_size(array) / 8, VIDEZ5_STRING, len(array), status)
   end subroutine
   subroutine read_char_2(file, path, array, status)
     character(len=*), intent(in) :: file, path
     character(len=*), intent(inout) :: array(:, :)
     integer, intent(out), optional :: status
-    call read_any(file, path, array, shape(array), storage_size(array) / 8, VIDEZ5_STRING, len(array), status)
+    call read_any(path, file, array, shape(array), storage_size(array) / 8, VIDEZ5_STRING, len(array), status)
   end subroutine
   subroutine read_char_3(file, path, array, status)
     character(len=*), intent(in) :: file, path
     character(len=*), intent(inout) :: array(:, :, :)
     integer, intent(out), optional :: status
-    call read_any(file, path, array, shape(array), storage_size(array) / 8, VIDEZ5_STRING, len(array), status)
+    call read_any(path, file, array, shape(array), storage_size(array) / 8, VIDEZ5_STRING, len(array), status)
   end subroutine
 
   ! 1-D data has only x, which also goes in as y (see plot_any).
@@ -270,37 +335,232 @@ contains
     character(len=*), intent(in) :: file, path
     real(real64), intent(in) :: data(:), x(:)
     character(len=*), intent(in), optional :: title, xtitle, ytitle
-    call plot_any(file, path, data, shape(data), VIDEZ5_DOUBLE, x, x, title, xtitle, ytitle)
+    call plot_any(path, file, data, shape(data), VIDEZ5_DOUBLE, x, x, title, xtitle, ytitle)
   end subroutine
   subroutine plot_real64_2(file, path, data, x, y, title, xtitle, ytitle)
     character(len=*), intent(in) :: file, path
     real(real64), intent(in) :: data(:, :), x(:), y(:)
     character(len=*), intent(in), optional :: title, xtitle, ytitle
-    call plot_any(file, path, data, shape(data), VIDEZ5_DOUBLE, x, y, title, xtitle, ytitle)
+    call plot_any(path, file, data, shape(data), VIDEZ5_DOUBLE, x, y, title, xtitle, ytitle)
   end subroutine
   subroutine plot_int32_1(file, path, data, x, title, xtitle, ytitle)
     character(len=*), intent(in) :: file, path
     integer(int32), intent(in) :: data(:)
     real(real64), intent(in) :: x(:)
     character(len=*), intent(in), optional :: title, xtitle, ytitle
-    call plot_any(file, path, data, shape(data), VIDEZ5_INT, x, x, title, xtitle, ytitle)
+    call plot_any(path, file, data, shape(data), VIDEZ5_INT, x, x, title, xtitle, ytitle)
   end subroutine
   subroutine plot_int32_2(file, path, data, x, y, title, xtitle, ytitle)
     character(len=*), intent(in) :: file, path
     integer(int32), intent(in) :: data(:, :)
     real(real64), intent(in) :: x(:), y(:)
     character(len=*), intent(in), optional :: title, xtitle, ytitle
-    call plot_any(file, path, data, shape(data), VIDEZ5_INT, x, y, title, xtitle, ytitle)
+    call plot_any(path, file, data, shape(data), VIDEZ5_INT, x, y, title, xtitle, ytitle)
+  end subroutine
+
+  ! The same through a held handle.
+  subroutine held_dump_real64_1(handle, path, array)
+    integer, intent(in) :: handle
+    character(len=*), intent(in) :: path
+    real(real64), intent(in) :: array(:)
+    call dump_any(path, '', array, shape(array), VIDEZ5_DOUBLE, 0, handle=handle)
+  end subroutine
+  subroutine held_dump_real64_2(handle, path, array)
+    integer, intent(in) :: handle
+    character(len=*), intent(in) :: path
+    real(real64), intent(in) :: array(:, :)
+    call dump_any(path, '', array, shape(array), VIDEZ5_DOUBLE, 0, handle=handle)
+  end subroutine
+  subroutine held_dump_real64_3(handle, path, array)
+    integer, intent(in) :: handle
+    character(len=*), intent(in) :: path
+    real(real64), intent(in) :: array(:, :, :)
+    call dump_any(path, '', array, shape(array), VIDEZ5_DOUBLE, 0, handle=handle)
+  end subroutine
+  subroutine held_dump_int32_1(handle, path, array)
+    integer, intent(in) :: handle
+    character(len=*), intent(in) :: path
+    integer(int32), intent(in) :: array(:)
+    call dump_any(path, '', array, shape(array), VIDEZ5_INT, 0, handle=handle)
+  end subroutine
+  subroutine held_dump_int32_2(handle, path, array)
+    integer, intent(in) :: handle
+    character(len=*), intent(in) :: path
+    integer(int32), intent(in) :: array(:, :)
+    call dump_any(path, '', array, shape(array), VIDEZ5_INT, 0, handle=handle)
+  end subroutine
+  subroutine held_dump_int32_3(handle, path, array)
+    integer, intent(in) :: handle
+    character(len=*), intent(in) :: path
+    integer(int32), intent(in) :: array(:, :, :)
+    call dump_any(path, '', array, shape(array), VIDEZ5_INT, 0, handle=handle)
+  end subroutine
+  subroutine held_dump_char_1(handle, path, array)
+    integer, intent(in) :: handle
+    character(len=*), intent(in) :: path
+    character(len=*), intent(in) :: array(:)
+    call dump_any(path, '', array, shape(array), VIDEZ5_STRING, len(array), handle=handle)
+  end subroutine
+  subroutine held_dump_char_2(handle, path, array)
+    integer, intent(in) :: handle
+    character(len=*), intent(in) :: path
+    character(len=*), intent(in) :: array(:, :)
+    call dump_any(path, '', array, shape(array), VIDEZ5_STRING, len(array), handle=handle)
+  end subroutine
+  subroutine held_dump_char_3(handle, path, array)
+    integer, intent(in) :: handle
+    character(len=*), intent(in) :: path
+    character(len=*), intent(in) :: array(:, :, :)
+    call dump_any(path, '', array, shape(array), VIDEZ5_STRING, len(array), handle=handle)
+  end subroutine
+  subroutine held_read_real64_1(handle, path, array, status)
+    integer, intent(in) :: handle
+    character(len=*), intent(in) :: path
+    real(real64), intent(inout) :: array(:)
+    integer, intent(out), optional :: status
+    call read_any(path, '', array, shape(array), storage_size(array) / 8, VIDEZ5_DOUBLE, 0, status, handle=handle)
+  end subroutine
+  subroutine held_read_real64_2(handle, path, array, status)
+    integer, intent(in) :: handle
+    character(len=*), intent(in) :: path
+    real(real64), intent(inout) :: array(:, :)
+    integer, intent(out), optional :: status
+    call read_any(path, '', array, shape(array), storage_size(array) / 8, VIDEZ5_DOUBLE, 0, status, handle=handle)
+  end subroutine
+  subroutine held_read_real64_3(handle, path, array, status)
+    integer, intent(in) :: handle
+    character(len=*), intent(in) :: path
+    real(real64), intent(inout) :: array(:, :, :)
+    integer, intent(out), optional :: status
+    call read_any(path, '', array, shape(array), storage_size(array) / 8, VIDEZ5_DOUBLE, 0, status, handle=handle)
+  end subroutine
+  subroutine held_read_int32_1(handle, path, array, status)
+    integer, intent(in) :: handle
+    character(len=*), intent(in) :: path
+    integer(int32), intent(inout) :: array(:)
+    integer, intent(out), optional :: status
+    call read_any(path, '', array, shape(array), storage_size(array) / 8, VIDEZ5_INT, 0, status, handle=handle)
+  end subroutine
+  subroutine held_read_int32_2(handle, path, array, status)
+    integer, intent(in) :: handle
+    character(len=*), intent(in) :: path
+    integer(int32), intent(inout) :: array(:, :)
+    integer, intent(out), optional :: status
+    call read_any(path, '', array, shape(array), storage_size(array) / 8, VIDEZ5_INT, 0, status, handle=handle)
+  end subroutine
+  subroutine held_read_int32_3(handle, path, array, status)
+    integer, intent(in) :: handle
+    character(len=*), intent(in) :: path
+    integer(int32), intent(inout) :: array(:, :, :)
+    integer, intent(out), optional :: status
+    call read_any(path, '', array, shape(array), storage_size(array) / 8, VIDEZ5_INT, 0, status, handle=handle)
+  end subroutine
+  subroutine held_read_char_1(handle, path, array, status)
+    integer, intent(in) :: handle
+    character(len=*), intent(in) :: path
+    character(len=*), intent(inout) :: array(:)
+    integer, intent(out), optional :: status
+    call read_any(path, '', array, shape(array), storage_size(array) / 8, VIDEZ5_STRING, len(array), status, handle=handle)
+  end subroutine
+  subroutine held_read_char_2(handle, path, array, status)
+    integer, intent(in) :: handle
+    character(len=*), intent(in) :: path
+    character(len=*), intent(inout) :: array(:, :)
+    integer, intent(out), optional :: status
+    call read_any(path, '', array, shape(array), storage_size(array) / 8, VIDEZ5_STRING, len(array), status, handle=handle)
+  end subroutine
+  subroutine held_read_char_3(handle, path, array, status)
+    integer, intent(in) :: handle
+    character(len=*), intent(in) :: path
+    character(len=*), intent(inout) :: array(:, :, :)
+    integer, intent(out), optional :: status
+    call read_any(path, '', array, shape(array), storage_size(array) / 8, VIDEZ5_STRING, len(array), status, handle=handle)
+  end subroutine
+  subroutine held_plot_real64_1(handle, path, data, x, title, xtitle, ytitle)
+    integer, intent(in) :: handle
+    character(len=*), intent(in) :: path
+    real(real64), intent(in) :: data(:), x(:)
+    character(len=*), intent(in), optional :: title, xtitle, ytitle
+    call plot_any(path, '', data, shape(data), VIDEZ5_DOUBLE, x, x, title, xtitle, ytitle, handle=handle)
+  end subroutine
+  subroutine held_plot_real64_2(handle, path, data, x, y, title, xtitle, ytitle)
+    integer, intent(in) :: handle
+    character(len=*), intent(in) :: path
+    real(real64), intent(in) :: data(:, :), x(:), y(:)
+    character(len=*), intent(in), optional :: title, xtitle, ytitle
+    call plot_any(path, '', data, shape(data), VIDEZ5_DOUBLE, x, y, title, xtitle, ytitle, handle=handle)
+  end subroutine
+  subroutine held_plot_int32_1(handle, path, data, x, title, xtitle, ytitle)
+    integer, intent(in) :: handle
+    character(len=*), intent(in) :: path
+    integer(int32), intent(in) :: data(:)
+    real(real64), intent(in) :: x(:)
+    character(len=*), intent(in), optional :: title, xtitle, ytitle
+    call plot_any(path, '', data, shape(data), VIDEZ5_INT, x, x, title, xtitle, ytitle, handle=handle)
+  end subroutine
+  subroutine held_plot_int32_2(handle, path, data, x, y, title, xtitle, ytitle)
+    integer, intent(in) :: handle
+    character(len=*), intent(in) :: path
+    integer(int32), intent(in) :: data(:, :)
+    real(real64), intent(in) :: x(:), y(:)
+    character(len=*), intent(in), optional :: title, xtitle, ytitle
+    call plot_any(path, '', data, shape(data), VIDEZ5_INT, x, y, title, xtitle, ytitle, handle=handle)
   end subroutine
 
   ! ---- shape query
 
   ! rank and dims(1:rank) of the dataset at path, in the order the array is declared
   ! (unused sizes 0); rank -1, and nothing printed, when there is no dataset there.
-  subroutine videz5_get_dims(file, path, rank, dims)
+  subroutine get_dims(file, path, rank, dims)
     character(len=*), intent(in) :: file, path
     integer, intent(out) :: rank, dims(3)
     call ftoc_h5get_dims(file, len_trim(file), path, len_trim(path), rank, dims(1), dims(2), dims(3))
+  end subroutine
+  subroutine held_get_dims(handle, path, rank, dims)
+    integer, intent(in) :: handle
+    character(len=*), intent(in) :: path
+    integer, intent(out) :: rank, dims(3)
+    call ftoc_h5get_dims_id(handle, path, len_trim(path), rank, dims(1), dims(2), dims(3))
+  end subroutine
+
+  ! ---- held files
+
+  ! Opens (or creates) the file and holds it until videz5_close: calls through
+  ! the handle skip HDF5's open and close. Negative when it cannot be opened.
+  integer function videz5_open(file) result(handle)
+    character(len=*), intent(in) :: file
+    call ftoc_open_file_id(file, len_trim(file), handle)
+  end function
+
+  subroutine videz5_close(handle)
+    integer, intent(in) :: handle
+    call ftoc_close_file_id(handle)
+  end subroutine
+
+  ! Commits what the calls changed so far (status 0, negative on failure).
+  subroutine videz5_flush(handle, status)
+    integer, intent(in) :: handle
+    integer, intent(out), optional :: status
+    integer :: s
+    call ftoc_flush_file_id(handle, s)
+    if (present(status)) status = s
+  end subroutine
+
+  ! Every call through the handle is committed before it returns, unless this
+  ! defers commits to every `calls` calls or the first call after `seconds`
+  ! (and flush and close): a kill then loses the calls since the last commit.
+  ! Neither given: back to committing every call.
+  subroutine videz5_defer_commits(handle, calls, seconds)
+    integer, intent(in) :: handle
+    integer, intent(in), optional :: calls
+    real(real64), intent(in), optional :: seconds
+    integer :: n
+    real(real64) :: t
+    n = 0
+    t = 0
+    if (present(calls)) n = calls
+    if (present(seconds)) t = seconds
+    call ftoc_defer_commits_id(handle, n, t)
   end subroutine
 
   ! ---- the durable mode
@@ -315,33 +575,47 @@ contains
   ! ---- the bodies
 
   ! The array's own sizes and element type, never an element more.
-  subroutine dump_any(file, path, array, sizes, type_code, string_length)
-    character(len=*), intent(in) :: file, path
+  ! The file comes before the array: gfortran passes a hidden length for a
+  ! character array given as type(*), which would shift the file name's.
+  subroutine dump_any(path, file, array, sizes, type_code, string_length, handle)
+    character(len=*), intent(in) :: path, file
     type(*), dimension(*), intent(in) :: array
     integer, intent(in) :: sizes(:), type_code, string_length
+    integer, intent(in), optional :: handle
     integer :: dims(3)
     if (refused_empty('videz5_dump', path, product(sizes), 'WRITTEN')) return
     dims = 0
     dims(:size(sizes)) = sizes
-    call ftoc_h5dump_data(file, len_trim(file), path, len_trim(path), array, dims(1), dims(2), dims(3), &
-                          type_code, string_length)
+    if (present(handle)) then
+      call ftoc_h5dump_data_id(handle, path, len_trim(path), array, dims(1), dims(2), dims(3), type_code, &
+                               string_length)
+    else
+      call ftoc_h5dump_data(file, len_trim(file), path, len_trim(path), array, dims(1), dims(2), dims(3), &
+                            type_code, string_length)
+    end if
   end subroutine
 
   ! Through the checked entry, so an array of another shape is refused. Like a
   ! READ without IOSTAT=, a failure that the caller did not ask to see ends the
   ! program, rather than let it go on with stale values.
-  subroutine read_any(file, path, array, sizes, element_size, type_code, string_length, status)
-    character(len=*), intent(in) :: file, path
+  subroutine read_any(path, file, array, sizes, element_size, type_code, string_length, status, handle)
+    character(len=*), intent(in) :: path, file
     type(*), dimension(*), intent(inout) :: array
     integer, intent(in) :: sizes(:), element_size, type_code, string_length
     integer, intent(out), optional :: status
+    integer, intent(in), optional :: handle
     integer :: dims(3), s
     s = VIDEZ5_SHAPE_MISMATCH
     if (.not. refused_empty('videz5_read', path, product(sizes), 'READ')) then
       dims = 0
       dims(:size(sizes)) = sizes
-      call ftoc_h5read_data_checked(file, len_trim(file), path, len_trim(path), array, dims(1), dims(2), &
-                                    dims(3), element_size, type_code, string_length, s)
+      if (present(handle)) then
+        call ftoc_h5read_data_checked_id(handle, path, len_trim(path), array, dims(1), dims(2), dims(3), &
+                                         element_size, type_code, string_length, s)
+      else
+        call ftoc_h5read_data_checked(file, len_trim(file), path, len_trim(path), array, dims(1), dims(2), &
+                                      dims(3), element_size, type_code, string_length, s)
+      end if
     end if
     if (present(status)) then
       status = s
@@ -352,12 +626,13 @@ contains
 
   ! Without any title the no-title entry is used, which keeps a record's stored
   ! titles. The typed entries see the data through a pointer of its own type.
-  subroutine plot_any(file, path, data, sizes, type_code, x, y, title, xtitle, ytitle)
-    character(len=*), intent(in) :: file, path
+  subroutine plot_any(path, file, data, sizes, type_code, x, y, title, xtitle, ytitle, handle)
+    character(len=*), intent(in) :: path, file
     type(*), dimension(*), intent(in), target :: data
     integer, intent(in) :: sizes(:), type_code
     real(real64), intent(in), target :: x(:), y(:)
     character(len=*), intent(in), optional :: title, xtitle, ytitle
+    integer, intent(in), optional :: handle
     real(real64), pointer :: axis(:)
     real(c_double), pointer :: doubles(:)
     integer(c_int), pointer :: ints(:)
@@ -371,7 +646,11 @@ contains
     axis => y
     if (ny == 1 .and. nx > 1) axis => x
     titled = present(title) .or. present(xtitle) .or. present(ytitle)
-    if (type_code == VIDEZ5_DOUBLE) then
+    if (present(handle)) then
+      call ftoc_printh5_id(handle, path, len_trim(path), data, type_code, x, axis, nx, ny, merge(1, 0, titled), &
+                           text(title), len(text(title)), text(xtitle), len(text(xtitle)), text(ytitle), &
+                           len(text(ytitle)))
+    else if (type_code == VIDEZ5_DOUBLE) then
       call c_f_pointer(c_loc(data), doubles, [nx * ny])
       if (titled) then
         call ftoc_printh5_double(file, len_trim(file), path, len_trim(path), doubles, x, axis, nx, ny, &

@@ -208,6 +208,51 @@ void handles(FuzzedDataProvider& in, std::vector<int>& held) {
     }
 }
 
+// The calls through handles, real ones or not: dumps, checked reads, shapes,
+// plot records, flushes and deferred commits.
+void held_calls(FuzzedDataProvider& in, const std::vector<int>& held) {
+    const int id = held.empty() || in.ConsumeBool() ? in.ConsumeIntegral<int>()
+                                                    : held[in.ConsumeIntegralInRange<std::size_t>(0, held.size() - 1)];
+    const Text path = random_path(in);
+    std::array<unsigned int, 3> dims{};
+    for (unsigned int& d : dims) d = in.ConsumeIntegralInRange<unsigned int>(0, kMaxCount);
+    const int code = in.ConsumeIntegralInRange<int>(0, 2);
+    const int string_length = in.ConsumeIntegralInRange<int>(1, 12);
+    const int size = static_cast<int>(element_size(code, string_length));
+    std::vector<unsigned char> data((dims[0] + 1) * (dims[1] + 1) * (dims[2] + 1) * static_cast<std::size_t>(size),
+                                    in.ConsumeIntegral<unsigned char>());
+    int status = 0;
+    switch (in.ConsumeIntegralInRange<int>(0, 4)) {
+        case 0:
+            ftoc_h5dump_data_id_(&id, path.data(), &path.length, data.data(), &dims[0], &dims[1], &dims[2], &code,
+                                 &string_length);
+            break;
+        case 1:
+            ftoc_h5read_data_checked_id_(&id, path.data(), &path.length, data.data(), &dims[0], &dims[1], &dims[2],
+                                         &size, &code, &string_length, &status);
+            break;
+        case 2: {
+            const std::vector<double> axis(kMaxCount + 1, 0.5);
+            const int titled = in.ConsumeBool();
+            const unsigned int one = 1;
+            ftoc_printh5_id_(&id, path.data(), &path.length, data.data(), &code, axis.data(), axis.data(), &dims[0],
+                             &dims[1], &titled, "t", &one, "x", &one, "y", &one);
+            break;
+        }
+        case 3: {
+            int rank = 0;
+            ftoc_h5get_dims_id_(&id, path.data(), &path.length, &rank, &dims[0], &dims[1], &dims[2]);
+            break;
+        }
+        default: {
+            const int calls = in.ConsumeIntegralInRange<int>(-1, 4);
+            const double seconds = in.ConsumeFloatingPointInRange<double>(-1, 1);
+            ftoc_defer_commits_id_(&id, &calls, &seconds);
+            ftoc_flush_file_id_(&id, &status);
+        }
+    }
+}
+
 void text(FuzzedDataProvider& in) {
     const Text t = random_text(in);
     // Any length up to the bytes there are; never beyond them.
@@ -246,11 +291,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
     }
     std::vector<int> held;
     for (int step = 0; step < 16 && in.remaining_bytes() > 0; ++step) {
-        switch (in.ConsumeIntegralInRange<int>(0, 4)) {
+        switch (in.ConsumeIntegralInRange<int>(0, 5)) {
             case 0: dump(in); break;
             case 1: read(in); break;
             case 2: plot(in); break;
             case 3: handles(in, held); break;
+            case 4: held_calls(in, held); break;
             default: text(in);
         }
     }

@@ -191,6 +191,46 @@ VIDEZ5_API void ftoc_h5read_data_checked_(const char* name, const unsigned int* 
                                const unsigned int* dim2, const unsigned int* dim3, const int* element_size,
                                const int* type_code, const int* string_length, int* status);
 
+/*
+ * Held files: the same calls through a handle from ftoc_open_file_id_ (or a
+ * group handle from ftoc_open_group_id_, paths then below that group) in place
+ * of a file name, so that no call pays for HDF5's open and close of the file.
+ * Each call that changes the file is committed before it returns, as a call by
+ * name is at its close, so a kill loses nothing that returned; unless commits
+ * are deferred. Messages name these entry points; an unknown handle prints
+ * "INVALID HANDLE IN entry( handle )" and the call does nothing (the read's
+ * status is VIDEZ5_NO_FILE). While a process holds a file, HDF5's lock keeps
+ * other processes out of it until it is closed.
+ */
+VIDEZ5_API void ftoc_h5dump_data_id_(const int* file_id, const char* path, const unsigned int* path_length,
+                                     const void* data, const unsigned int* dim1, const unsigned int* dim2,
+                                     const unsigned int* dim3, const int* type_code, const int* string_length);
+VIDEZ5_API void ftoc_h5read_data_checked_id_(const int* file_id, const char* path, const unsigned int* path_length,
+                                             void* buffer, const unsigned int* dim1, const unsigned int* dim2,
+                                             const unsigned int* dim3, const int* element_size,
+                                             const int* type_code, const int* string_length, int* status);
+VIDEZ5_API void ftoc_h5get_dims_id_(const int* file_id, const char* path, const unsigned int* path_length,
+                                    int* rank, unsigned int* dim1, unsigned int* dim2, unsigned int* dim3);
+/* One entry for both element types (VIDEZ5_DOUBLE, VIDEZ5_INT); *titled 0:
+   the record keeps its stored titles, as the no-title entries do. */
+VIDEZ5_API void ftoc_printh5_id_(const int* file_id, const char* path, const unsigned int* path_length,
+                                 const void* data, const int* type_code, const double* x, const double* y,
+                                 const unsigned int* nx, const unsigned int* ny, const int* titled,
+                                 const char* title, const unsigned int* title_length, const char* xtitle,
+                                 const unsigned int* xtitle_length, const char* ytitle,
+                                 const unsigned int* ytitle_length);
+/* Commits now what the file's calls changed; status 0, or negative on failure. */
+VIDEZ5_API void ftoc_flush_file_id_(const int* file_id, int* status);
+/*
+ * Deferred commits, for speed: the file's calls (through its handle and its
+ * groups' handles) are committed every *calls calls, or by the first call once
+ * *seconds have passed since the last commit, whichever comes first (0: not
+ * that way), and at a flush and at close. A kill loses the calls after the
+ * last commit; the file stays readable. *calls <= 1 with *seconds <= 0 goes
+ * back to committing every call.
+ */
+VIDEZ5_API void ftoc_defer_commits_id_(const int* file_id, const int* calls, const double* seconds);
+
 #ifdef __cplusplus
 }
 #endif

@@ -37,6 +37,9 @@ private:
 // failure. A file whose last writes failed is told in one line.
 int close_file(hid_t file_id);
 int close_group(hid_t group_id);
+// Commits what the file that loc_id belongs to has changed so far, as a close
+// would, and keeps it open; negative on failure (HDF5 tells why).
+int commit_file(hid_t loc_id);
 // A file opened for one call, closed (and its failure told) when the call ends.
 inline Hid own_opened_file(hid_t id) { return Hid(id, close_file); }
 

@@ -315,6 +315,9 @@ int close_file(hid_t file_id) {
 }
 int close_group(hid_t group_id) { return H5Gclose(group_id); }
 
+// The driver commits at every flush, in the same order as at a close.
+int commit_file(hid_t loc_id) { return H5Fflush(loc_id, H5F_SCOPE_GLOBAL) < 0 ? -1 : 0; }
+
 FileLock::FileLock(const std::string& name, bool exclusive) {
     const char* locking = std::getenv("HDF5_USE_FILE_LOCKING");
     if (locking != nullptr && (std::strcmp(locking, "FALSE") == 0 || std::strcmp(locking, "0") == 0)) {

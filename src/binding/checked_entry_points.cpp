@@ -3,6 +3,7 @@
 // create it or end the process: a missing file or dataset is an answer that the
 // caller gets back, so that a program can decide what to allocate or do.
 #include "videz5_c.h"
+#include "bodies.hpp"
 #include "guarded_entry.hpp"
 #include "read_messages.hpp"
 #include "../access/access.hpp"
@@ -14,6 +15,7 @@
 
 namespace {
 
+using videz5::detail::CallTarget;
 using videz5::detail::Hid;
 using videz5::detail::say;
 
@@ -97,6 +99,40 @@ void say_read_status(const char* entry, int status, const std::string& path, con
     }
 }
 
+
+void dims_entry(const OpenTarget& open_target, const char* path, const unsigned int* path_length, int* rank,
+                unsigned int* dim1, unsigned int* dim2, unsigned int* dim3) {
+    *rank = -1;
+    *dim1 = *dim2 = *dim3 = 0;
+    CallTarget file = open_target();
+    if (!file.valid()) return;
+    std::vector<hsize_t> dims;
+    *rank = h5get_dims(file.get(), charToString(path, path_length), dims);
+    // Three sizes cannot describe a higher rank; the rank alone tells the caller so.
+    if (*rank < 1 || *rank > 3) return;
+    unsigned int* const fortran_order[] = {dim1, dim2, dim3};
+    for (int i = 0; i < *rank; ++i) *fortran_order[i] = static_cast<unsigned int>(dims[*rank - 1 - i]);
+}
+
+void checked_read_entry(const char* entry, const OpenTarget& open_target, const char* path,
+                        const unsigned int* path_length, void* buffer, const unsigned int* dim1,
+                        const unsigned int* dim2, const unsigned int* dim3, const int* element_size,
+                        const int* type_code, const int* string_length, int* status) {
+    const std::string path_text = charToString(path, path_length);
+    *status = check_read_elements(entry, path_text, *type_code, *string_length, *element_size);
+    if (*status != VIDEZ5_OK) return;
+    CallTarget file = open_target();
+    if (!file.valid()) {
+        *status = VIDEZ5_NO_FILE;
+        return;
+    }
+    Hid type = make_element_type(*type_code, *string_length);
+    std::vector<hsize_t> stored;
+    *status = h5read_data_checked(file.get(), path_text, buffer, dim1, dim2, dim3,
+                                  static_cast<std::size_t>(*element_size), type.get(), stored);
+    say_read_status(entry, *status, path_text, stored, dump_dims(*dim1, *dim2, *dim3), *type_code, *string_length);
+}
+
 }  // namespace videz5::detail
 
 extern "C" {
@@ -105,16 +141,11 @@ void ftoc_h5get_dims_(const char* name, const unsigned int* name_length, const c
                       const unsigned int* path_length, int* rank, unsigned int* dim1, unsigned int* dim2,
                       unsigned int* dim3) {
     videz5::detail::guarded_entry("ftoc_h5get_dims_", [&] {
-        *rank = -1;
-        *dim1 = *dim2 = *dim3 = 0;
-        Hid file = videz5::detail::own_opened_file(videz5::detail::open_h5_file_read_only(charToString(name, name_length)));
-        if (!file.valid()) return;
-        std::vector<hsize_t> dims;
-        *rank = h5get_dims(file.get(), charToString(path, path_length), dims);
-        // Three sizes cannot describe a higher rank; the rank alone tells the caller so.
-        if (*rank < 1 || *rank > 3) return;
-        unsigned int* const fortran_order[] = {dim1, dim2, dim3};
-        for (int i = 0; i < *rank; ++i) *fortran_order[i] = static_cast<unsigned int>(dims[*rank - 1 - i]);
+        const auto read_only = [&] {
+            return CallTarget::for_call(videz5::detail::own_opened_file(
+                videz5::detail::open_h5_file_read_only(charToString(name, name_length))));
+        };
+        videz5::detail::dims_entry(read_only, path, path_length, rank, dim1, dim2, dim3);
     });
 }
 
@@ -123,27 +154,17 @@ void ftoc_h5read_data_checked_(const char* name, const unsigned int* name_length
                                const unsigned int* dim2, const unsigned int* dim3, const int* element_size,
                                const int* type_code, const int* string_length, int* status) {
     *status = VIDEZ5_READ_FAILED;
-    videz5::detail::guarded_entry("ftoc_h5read_data_checked_", [&] {
-        const std::string path_text = charToString(path, path_length);
-        *status = videz5::detail::check_read_elements(kCheckedRead, path_text, *type_code, *string_length,
-                                                      *element_size);
-        if (*status != VIDEZ5_OK) return;
-
-        const std::string name_text = charToString(name, name_length);
-        bool locked_out = false;
-        Hid file = videz5::detail::own_opened_file(videz5::detail::open_h5_file_read_only(name_text, &locked_out));
-        if (!file.valid()) {
-            videz5::detail::say_no_file(kCheckedRead, name_text, locked_out);
-            *status = VIDEZ5_NO_FILE;
-            return;
-        }
-
-        Hid type = videz5::detail::make_element_type(*type_code, *string_length);
-        std::vector<hsize_t> stored;
-        *status = h5read_data_checked(file.get(), path_text, buffer, dim1, dim2, dim3,
-                                      static_cast<std::size_t>(*element_size), type.get(), stored);
-        videz5::detail::say_read_status(kCheckedRead, *status, path_text, stored,
-                                        videz5::detail::dump_dims(*dim1, *dim2, *dim3), *type_code, *string_length);
+    videz5::detail::guarded_entry(kCheckedRead, [&] {
+        const auto read_only = [&] {
+            const std::string name_text = charToString(name, name_length);
+            bool locked_out = false;
+            Hid file = videz5::detail::own_opened_file(
+                videz5::detail::open_h5_file_read_only(name_text, &locked_out));
+            if (!file.valid()) videz5::detail::say_no_file(kCheckedRead, name_text, locked_out);
+            return CallTarget::for_call(std::move(file));
+        };
+        videz5::detail::checked_read_entry(kCheckedRead, read_only, path, path_length, buffer, dim1, dim2, dim3,
+                                           element_size, type_code, string_length, status);
     });
 }
 

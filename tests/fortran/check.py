@@ -92,7 +92,9 @@ def check_module(d):
     with open(os.path.join(d, "notes.txt")) as t:
         expect(t.read() == "not hdf5\n", "notes.txt changed")
     with h5py.File(os.path.join(d, "module.h5"), "r") as f:
-        expect(sorted(f.keys()) == ["int", "real", "text"], f"top level: {sorted(f.keys())}")
+        expect(sorted(f.keys()) == ["held", "int", "real", "text"], f"top level: {sorted(f.keys())}")
+        expect(sorted(f["held"].keys()) == ["below", "k", "p", "t"], f"held/: {sorted(f['held'].keys())}")
+        expect_record(f, "held/p", np.arange(1, 6.0), np.arange(1, 6.0), [1.0], ["t", "x", "y"])
         expect(sorted(f["real"].keys()) == ["cube", "every_other", "line", "t"], "real/: an empty array was written")
         expect_datasets(f, [
             ("real/t", (3, 4), "f8", -fortran(4, 3, scale=0.5)),
@@ -103,7 +105,10 @@ def check_module(d):
             ("int/k", (3,), "i4", [7, 8, 9]),
             ("int/k2", (3, 2), "i4", fortran(2, 3, scale=10)),
             ("text/words", (3,), "S", [b"alpha ", b"beta  ", b"gamma "], 6),
-            ("text/grid", (2, 2), "S", [[b"a     ", b"bb    "], [b"ccc   ", b"dddd  "]], 6)])
+            ("text/grid", (2, 2), "S", [[b"a     ", b"bb    "], [b"ccc   ", b"dddd  "]], 6),
+            ("held/t", (3, 4), "f8", fortran(4, 3, scale=0.5)),
+            ("held/k", (3,), "i4", [7, 8, 9]),
+            ("held/below/v", (5,), "f8", np.arange(1, 6.0))])
 
 
 def write_foreign(d):

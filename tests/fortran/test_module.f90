@@ -16,7 +16,7 @@ program test_module
   integer(int32) :: k(3) = [7, 8, 9], k_back(3), k2(2, 3)
   character(len=6) :: words(3), grid(2, 2), grid_back(2, 2)
   character(len=3) :: short(3)
-  integer :: i, rank, dims(3), status, fid, unit
+  integer :: i, rank, dims(3), status, fid, gid, unit
 
   t = reshape([(0.5d0 * i, i = 1, 12)], shape(t))
   cube = reshape([(dble(i), i = 1, 24)], shape(cube))
@@ -94,6 +94,24 @@ program test_module
   call videz5_get_dims(f, 'real/t', rank, dims)
   call expect(status == VIDEZ5_OK .and. all(t_back == -t) .and. rank == 2, 'read while the file is open for writing')
   call ftoc_close_file_id(fid)
+  call section('a held file: the same calls through its handle')
+  line = [(dble(i), i = 1, 5)]
+  fid = videz5_open(f)
+  call videz5_dump(fid, 'held/t', t)
+  call videz5_defer_commits(fid, calls=100)
+  call videz5_dump(fid, 'held/k', k)
+  call videz5_plot(fid, 'held/p', line, line, title='t', xtitle='x', ytitle='y')
+  call videz5_flush(fid, status)
+  call videz5_get_dims(fid, 'held/t', rank, dims)
+  call videz5_read(fid, 'held/t', t_back)
+  call expect(status == 0 .and. rank == 2 .and. all(dims == [4, 3, 0]) .and. all(t_back == t), 'through the handle')
+  call ftoc_open_group_id(fid, 'held/below', 10, gid)
+  call videz5_dump(gid, 'v', line)
+  call ftoc_close_group_id(gid)
+  call videz5_close(fid)
+  call videz5_dump(fid, 'held/late', line)
+  call videz5_read(fid, 'held/t', t_back, status)
+  call expect(status == VIDEZ5_NO_FILE, 'a closed handle')
   deallocate(grown)  ! memcheck counts what is still allocated at exit
   call section('done')
 end program test_module

@@ -11,7 +11,8 @@ half done); judge() then checks the file, the run is resumed as a rescheduled
 job would be, and the file checked again. --latest starts from a
 file h5py made in HDF5's newest format; --as-left also counts the files found
 wrong before that open. Prints the figures; exits non-zero when anything was
-lost or unreadable. Usage: crash_harness.py MODE WRITER SHIM [options]"""
+lost or unreadable. --held N runs the workload through one held handle,
+committed every N calls. Usage: crash_harness.py MODE WRITER SHIM [options]"""
 import argparse
 import json
 import os
@@ -87,13 +88,15 @@ def _torn(got, old, new):
             and not _same(got, old) and not _same(got, new))
 
 
-def judge(path, first, last_returned):
+def judge(path, first, last_returned, window=1):
     """Returns (readable, intact, lost, torn, damage): readable is None when
     there is no file or an empty one (nothing had been stored yet); intact
     counts the returned calls whose data is all there; lost lists the others
     (a record or array that mixes two calls counts as lost); torn lists arrays
     that the unfinished call left part old, part new; damage lists what else
-    is wrong: unreadable objects, names listed twice, h5dump failing."""
+    is wrong: unreadable objects, names listed twice, h5dump failing. The
+    window is the number of calls that a kill may find committed or not: 1,
+    or the calls that a deferred commit takes together."""
     calls = list(range(first, last_returned + 1))
     if not os.path.exists(path) or os.path.getsize(path) == 0:
         return None, 0, calls, [], []
@@ -103,7 +106,7 @@ def judge(path, first, last_returned):
     for c in calls:
         for p, v in expected(c).items():
             latest[p], owner[p] = v, c
-    in_flight = expected(last_returned + 1)
+    in_flight = [expected(c) for c in range(last_returned + 1, last_returned + 1 + window)]
     try:
         f = h5py.File(path, "r")
     except Exception:
@@ -135,9 +138,9 @@ def judge(path, first, last_returned):
         for paths in units.values():
             got = {p: _read(f, p, listed) for p in paths}
             if not (all(_same(got[p], latest[p]) for p in paths)
-                    or all(p in in_flight and _same(got[p], in_flight[p]) for p in paths)):
+                    or any(all(p in call and _same(got[p], call[p]) for p in paths) for call in in_flight)):
                 lost.update(owner[p] for p in paths)
-            torn += [p for p in paths if p in in_flight and _torn(got[p], latest[p], in_flight[p])]
+            torn += [p for p in paths for call in in_flight if p in call and _torn(got[p], latest[p], call[p])]
 
     # An independent reader of every object and value.
     dump = subprocess.run(["h5dump", path], stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
@@ -151,9 +154,9 @@ def returned(out):
     return calls[-1] if calls else None
 
 
-def check(path, first, last):
+def check(path, first, last, window=1):
     """judge() in a child process (this script's "check" mode): HDF5 can crash on a damaged file."""
-    run = subprocess.run([sys.executable, os.path.abspath(__file__), "check", path, str(first), str(last)],
+    run = subprocess.run([sys.executable, os.path.abspath(__file__), "check", path, str(first), str(last), str(window)],
                          capture_output=True, timeout=300)
     if run.returncode != 0:
         reason = f"the reader died ({run.returncode})" if run.returncode < 0 else run.stderr.decode()[-300:]
@@ -161,25 +164,30 @@ def check(path, first, last):
     return tuple(json.loads(run.stdout))
 
 
-def workload(args, d, *numbers, timeout=120, **shim_env):
-    """Runs crash_writer CALLS [FIRST] in d; the shim is preloaded when told what to do."""
+def writer_command(args, calls=1000000, first=1):
+    return [args.writer, str(calls), str(first), "0", str(args.held)]
+
+
+def workload(args, d, calls, first=1, timeout=120, **shim_env):
+    """Runs crash_writer CALLS FIRST in d; the shim is preloaded when told what to do."""
     env = program_env(LD_PRELOAD=args.shim, **shim_env) if shim_env else program_env()
-    return subprocess.run([args.writer, *map(str, numbers)], cwd=d, env=env, capture_output=True, timeout=timeout)
+    return subprocess.run(writer_command(args, calls, first), cwd=d, env=env, capture_output=True, timeout=timeout)
 
 
 class Tally:
     def __init__(self, args):
         self.args, self.count, self.failures = args, Counter(), []
+        self.window = max(args.held, 1)
 
     def kill(self, d, last, label):
         """Checks the killed run's file after the library's next open, resumes it, checks again."""
         path = os.path.join(d, "crash.h5")
         if self.args.as_left:
-            readable, _, lost, _, damage = check(path, 1, last)
+            readable, _, lost, _, damage = check(path, 1, last, self.window)
             self.count.update(as_left=readable is False or bool(lost) or bool(damage))
         if os.path.exists(path) and os.path.getsize(path) > 0:
             workload(self.args, d, 0)
-        readable, intact, lost, torn, damage = check(path, 1, last)
+        readable, intact, lost, torn, damage = check(path, 1, last, self.window)
         resumed = False
         if readable is not False:
             run = workload(self.args, d, RESUME_CALLS, last + 1)
@@ -220,7 +228,7 @@ def random_trials(args, tally):
         with tempfile.TemporaryDirectory(prefix="videz5-crash-") as d:
             if args.latest:
                 make_latest(d)
-            proc = subprocess.Popen([args.writer], cwd=d, env=program_env(LD_PRELOAD=args.shim),
+            proc = subprocess.Popen(writer_command(args), cwd=d, env=program_env(LD_PRELOAD=args.shim),
                                     stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
             time.sleep(delay)
             proc.send_signal(signal.SIGKILL)
@@ -263,7 +271,8 @@ def main():
     parser.add_argument("writer")
     parser.add_argument("shim")
     for option, kind, default in [("--trials", int, 300), ("--seed", int, 1), ("--calls", int, 12),
-                                  ("--snapshot", int, 0), ("--longest", float, 1.5)]:  # longest random delay, s
+                                  ("--snapshot", int, 0), ("--longest", float, 1.5),  # longest random delay, s
+                                  ("--held", int, 0)]:
         parser.add_argument(option, type=kind, default=default)
     for flag in ("--torn", "--latest", "--as-left"):
         parser.add_argument(flag, action="store_true")
@@ -272,13 +281,14 @@ def main():
     started = time.monotonic()
     tally = Tally(args)
     title = (random_trials if args.mode == "random" else enumerate_kills)(args, tally)
-    status = tally.report(title + (", newest format" if args.latest else ""))
+    status = tally.report(title + (", newest format" if args.latest else "")
+                          + (f", one held handle committed every {args.held} calls" if args.held else ""))
     print(f"took {time.monotonic() - started:.0f} s")
     return status
 
 
 if __name__ == "__main__":
-    if sys.argv[1] == "check":  # FILE FIRST LAST: judge()'s findings as JSON
-        print(json.dumps(judge(sys.argv[2], int(sys.argv[3]), int(sys.argv[4]))))
+    if sys.argv[1] == "check":  # FILE FIRST LAST WINDOW: judge()'s findings as JSON
+        print(json.dumps(judge(sys.argv[2], *map(int, sys.argv[3:6]))))
     else:
         sys.exit(main())

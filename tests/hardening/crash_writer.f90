@@ -5,6 +5,8 @@
 ! Usage: crash_writer [CALLS [FIRST]] (default 1000000 from 1; 0: open and close the file)
 !        crash_writer CALLS 1 WRITER: one of several writers of crash.h5, each to its own
 !        paths; it says "ready" and waits for a file named "go", so that all start together.
+!        crash_writer CALLS FIRST 0 HELD: every call through one handle held for the run,
+!        committed every HELD calls (1: each call); "returned N" only once N is committed.
 program crash_writer
   use videz5
   use, intrinsic :: iso_c_binding, only: c_int
@@ -16,19 +18,23 @@ program crash_writer
     end function
   end interface
   character(len=*), parameter :: f = 'crash.h5', shared_kinds = 'apk'
-  character(len=99) :: arg = ' '
+  character(len=131) :: arg = ' '
   character(len=32) :: path
   character(len=12) :: words(4), title
   double precision :: small(12, 6), field(200, 100), data(16, 12), x(16), y(16)
-  integer :: counts(10), calls = 1000000, first = 1, writer = 0, c, i, fid, gid
+  integer :: counts(10), calls = 1000000, first = 1, writer = 0, held = 0, c, i, fid, gid, hid
   logical :: go
 
   ! A slash ends the list: missing arguments keep their defaults.
-  do i = 1, 3
+  do i = 1, 4
     call get_command_argument(i, arg(32 * i - 31:32 * i))
   end do
-  arg(99:) = '/'
-  read(arg, *) calls, first, writer
+  arg(131:) = '/'
+  read(arg, *) calls, first, writer, held
+  if (held > 0) then
+    call ftoc_open_file_id(f, len(f), hid)
+    if (held > 1) call ftoc_defer_commits_id(hid, held, 0d0)
+  end if
 
   if (writer > 0) then
     print '(a)', 'ready'
@@ -55,34 +61,45 @@ program crash_writer
     case (0)  ! a new dataset in a group that changes every ten of these
       small = reshape([(c + i / 1000d0, i = 1, size(small))], shape(small))
       write(path, '(a,i0,a,i0)') 'new/g', (c - 1) / 60, '/d', c
-      call ftoc_h5dump_data(f, len(f), trim(path), len_trim(path), small, 12, 6, 0, VIDEZ5_DOUBLE, 0)
+      call put(trim(path), small, 12, 6, 0, VIDEZ5_DOUBLE, 0)
     case (1)  ! the same large dataset overwritten in place
       field = reshape([(c + i / 1d6, i = 1, size(field))], shape(field))
-      call ftoc_h5dump_data(f, len(f), 'fixed/field', 11, field, 200, 100, 0, VIDEZ5_DOUBLE, 0)
+      call put('fixed/field', field, 200, 100, 0, VIDEZ5_DOUBLE, 0)
     case (2)  ! one of five plot records rewritten in place
       data = reshape([(c + i / 1000d0, i = 1, size(data))], shape(data))
       write(title, '(a,i6.6)') 'step', c
       write(path, '(a,i0)') 'plots/p', mod((c - 1) / 6, 5)
-      call ftoc_printh5_double(f, len(f), trim(path), len_trim(path), data, x, y, 16, 12, title, 10, 'x', 1, 'y', 1)
+      if (held > 0) then
+        call ftoc_printh5_id(hid, trim(path), len_trim(path), data, VIDEZ5_DOUBLE, x, y, 16, 12, 1, title, 10, &
+                             'x', 1, 'y', 1)
+      else
+        call ftoc_printh5_double(f, len(f), trim(path), len_trim(path), data, x, y, 16, 12, title, 10, 'x', 1, 'y', 1)
+      end if
     case (3)  ! new fixed-length strings
       do i = 1, 4
         write(words(i), '(a,i0,a,i0)') 'c', c, '-w', i
       end do
       write(path, '(a,i0)') 'text/t', c
-      call ftoc_h5dump_data(f, len(f), trim(path), len_trim(path), words, 4, 0, 0, VIDEZ5_STRING, 12)
+      call put(trim(path), words, 4, 0, 0, VIDEZ5_STRING, 12)
     case (4)  ! one of three int plot records rewritten in place
       counts = [(c * 10 + i, i = 1, 10)]
       write(path, '(a,i0)') 'iplots/q', mod((c - 1) / 6, 3)
-      call ftoc_printh5_int(f, len(f), trim(path), len_trim(path), counts, x, y, 10, 1, 'counts', 6, 'i', 1, 'n', 1)
+      if (held > 0) then
+        call ftoc_printh5_id(hid, trim(path), len_trim(path), counts, VIDEZ5_INT, x, y, 10, 1, 1, 'counts', 6, &
+                             'i', 1, 'n', 1)
+      else
+        call ftoc_printh5_int(f, len(f), trim(path), len_trim(path), counts, x, y, 10, 1, 'counts', 6, 'i', 1, 'n', 1)
+      end if
     case (5)  ! a group made through held handles
-      call ftoc_open_file_id(f, len(f), fid)
+      fid = hid
+      if (held == 0) call ftoc_open_file_id(f, len(f), fid)
       write(path, '(a,i0)') 'held/h', c
       call ftoc_open_group_id(fid, trim(path), len_trim(path), gid)
       call ftoc_close_group_id(gid)
-      call ftoc_close_file_id(fid)
+      if (held == 0) call ftoc_close_file_id(fid)
     case (6)  ! a new 160 KB array
       field = reshape([(writer * 1000000d0 + c + i / 100000d0, i = 1, size(field))], shape(field))
-      call ftoc_h5dump_data(f, len(f), trim(path), len_trim(path), field, size(field), 0, 0, VIDEZ5_DOUBLE, 0)
+      call put(trim(path), field, size(field), 0, 0, VIDEZ5_DOUBLE, 0)
     case (7)  ! a new plot record
       data = reshape([(writer * 1000d0 + c + i / 1000d0, i = 1, size(data))], shape(data))
       write(title, '(a,i0,a,i0)') 'w', writer, ' c', c
@@ -90,8 +107,22 @@ program crash_writer
                                'x', 1, 'y', 1)
     case (8)  ! three new ints
       counts(:3) = [(writer * 1000 + c * 10 + i, i = 1, 3)]
-      call ftoc_h5dump_data(f, len(f), trim(path), len_trim(path), counts, 3, 0, 0, VIDEZ5_INT, 0)
+      call put(trim(path), counts, 3, 0, 0, VIDEZ5_INT, 0)
     end select
-    print '(a,i0)', 'returned ', c
+    if (held <= 1 .or. mod(c - first + 1, max(held, 1)) == 0) print '(a,i0)', 'returned ', c
   end do
+  if (held > 0) call ftoc_close_file_id(hid)
+
+contains
+
+  subroutine put(path, data, dim1, dim2, dim3, type_code, string_length)
+    character(len=*), intent(in) :: path
+    type(*), dimension(*), intent(in) :: data
+    integer, intent(in) :: dim1, dim2, dim3, type_code, string_length
+    if (held > 0) then
+      call ftoc_h5dump_data_id(hid, path, len(path), data, dim1, dim2, dim3, type_code, string_length)
+    else
+      call ftoc_h5dump_data(f, len(f), path, len(path), data, dim1, dim2, dim3, type_code, string_length)
+    end if
+  end subroutine
 end program crash_writer

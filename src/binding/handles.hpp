@@ -1,0 +1,55 @@
+// The handles that Fortran callers hold, and where each call goes: a file
+// opened by name for that call alone, or a file (or group) held through a handle.
+#pragma once
+
+#include "../detail/hid.hpp"
+
+#include <string>
+#include <utility>
+
+namespace videz5::detail {
+
+// A new positive handle for id, opened through the handle `through` (0 for a
+// file opened by name): a group shares its file's commit schedule. -1 when id
+// is negative (a failure) or handles ran out.
+int register_handle(hid_t id, int through);
+// The identifier behind handle; an invalid identifier when the handle is unknown.
+hid_t lookup_handle(int handle);
+void forget_handle(int handle);
+
+// Commits every call through a handle before it returns, unless its file
+// defers commits: then every `calls` calls or once `seconds` have passed since
+// the last commit (whichever comes first; 0 = not that way), at a flush, and
+// at close. calls <= 1 and seconds <= 0 go back to committing every call.
+// Unknown handles are ignored.
+void defer_commits(int handle, int calls, double seconds);
+// Commits what calls through handle have changed so far; negative on failure.
+int commit_now(int handle);
+
+// The file of one entry point's call.
+class CallTarget {
+public:
+    // Opened by name for this call and closed when it ends, which commits it;
+    // a failure to open has been told (see open_named_file).
+    static CallTarget by_name(const char* name, const unsigned int* name_length, bool reading);
+    // Opened by the caller for this call alone.
+    static CallTarget for_call(Hid file) { return CallTarget(std::move(file), 0); }
+    // Held by the caller: an unknown handle is told in one line naming entry
+    // (none when entry is null).
+    static CallTarget held(int handle, const char* entry);
+
+    hid_t get() const { return id_.get(); }
+    bool valid() const { return id_.valid(); }
+    // An unknown handle: told already, nothing to do. (A file that failed to
+    // open by name goes on to the routines beneath, which say what failed.)
+    bool refused() const { return handle_ != 0 && !valid(); }
+    // After the call changed the file: a held file is committed as its schedule says.
+    void written();
+
+private:
+    CallTarget(Hid id, int handle) : id_(std::move(id)), handle_(handle) {}
+    Hid id_;
+    int handle_ = 0;
+};
+
+}  // namespace videz5::detail
