@@ -24,7 +24,7 @@ constexpr int kDeferCalls = 100;
 struct Mode {
     const char* name;
     std::function<void(long)> call;
-    std::vector<double> per_call;  // seconds per call, one per block (trimmed mean)
+    std::vector<double> per_call = {};  // seconds per call, one per block (trimmed mean)
 };
 
 // Turns of kBlockCalls calls of each mode in rotation, so that background

@@ -295,6 +295,12 @@ hid_t file_access() {
             H5Pclose(fapl);
             fapl = H5I_INVALID_HID;
         }
+        // A file held across calls keeps the metadata of every object it
+        // wrote in HDF5's cache, and each flush walks all of it: evicted when
+        // the object closes, the cache holds what the calls use. Parallel
+        // HDF5 does not offer it; files there keep HDF5's default.
+        const ErrorPrintingOff quiet;
+        if (fapl >= 0) H5Pset_evict_on_close(fapl, 1);
     }
     return fapl;
 }

@@ -88,8 +88,11 @@ int sync_directory(const std::string& path) {
 std::string journal_name(const std::string& name) { return name + ".videz5-journal"; }
 
 UndoJournal::~UndoJournal() {
-    // An epoch that did not finish keeps its journal for the next open.
-    if (fd_ >= 0) ::close(fd_);
+    if (fd_ < 0) return;
+    // An epoch that did not finish keeps its journal for the next open; an
+    // emptied one goes, unlinked while still locked.
+    if (!live_) ::unlink(path_.c_str());
+    ::close(fd_);
 }
 
 bool UndoJournal::fail(const std::string& what) {
@@ -98,19 +101,22 @@ bool UndoJournal::fail(const std::string& what) {
 }
 
 bool UndoJournal::start(const std::string& name, int data_fd, haddr_t base_eof) {
-    path_ = journal_name(name);
-    // Never over another one: that would be the only copy of some other
-    // epoch's old bytes (or a live epoch of a process that writes without locks).
-    fd_ = ::open(path_.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
-    if (fd_ < 0) return fail("cannot create the undo journal");
     struct stat st;
-    if (flock(fd_, LOCK_EX | LOCK_NB) != 0 || fstat(data_fd, &st) != 0) {
-        fail("cannot take the undo journal");
-        ::unlink(path_.c_str());
-        ::close(fd_);
-        fd_ = -1;
-        return false;
+    if (fd_ < 0) {
+        path_ = journal_name(name);
+        // Never over another one: that would be the only copy of some other
+        // epoch's old bytes (or a live epoch of a process that writes without locks).
+        fd_ = ::open(path_.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
+        if (fd_ < 0) return fail("cannot create the undo journal");
+        if (flock(fd_, LOCK_EX | LOCK_NB) != 0) {
+            fail("cannot take the undo journal");
+            ::unlink(path_.c_str());
+            ::close(fd_);
+            fd_ = -1;
+            return false;
+        }
     }
+    if (fstat(data_fd, &st) != 0) return fail("cannot look at the file of the undo journal");
     unsigned char header[kHeader];
     std::memcpy(header, kMagic, sizeof kMagic);
     put64(header + 8, base_eof);
@@ -118,12 +124,9 @@ bool UndoJournal::start(const std::string& name, int data_fd, haddr_t base_eof) 
     put64(header + 24, kSeal ^ base_eof ^ static_cast<std::uint64_t>(st.st_ino));
     if (const int error = write_fully(fd_, header, sizeof header, 0)) {
         errno = error;
-        fail("cannot write the undo journal");
-        ::unlink(path_.c_str());
-        ::close(fd_);
-        fd_ = -1;
-        return false;
+        return fail("cannot write the undo journal");
     }
+    live_ = true;
     data_fd_ = data_fd;
     base_eof_ = base_eof;
     end_ = kHeader;
@@ -188,7 +191,15 @@ bool UndoJournal::sync() {
 }
 
 bool UndoJournal::finish(bool durable) {
-    if (fd_ < 0) return true;
+    if (!live_) return true;
+    saved_.clear();
+    // Emptied, it holds no header: a next open finds nothing to undo. It is
+    // kept, still locked, for the file's next epoch: creating and removing a
+    // file at every commit would cost a held file more than its calls.
+    if (ftruncate(fd_, 0) == 0 && (!durable || fdatasync(fd_) == 0)) {
+        live_ = false;
+        return true;
+    }
     // Unlinked while still locked: nobody can take it for an unfinished epoch.
     const bool removed = ::unlink(path_.c_str()) == 0 || errno == ENOENT;
     if (!removed) fail("cannot remove the undo journal");
@@ -200,7 +211,7 @@ bool UndoJournal::finish(bool durable) {
     }
     ::close(fd_);
     fd_ = -1;
-    saved_.clear();
+    live_ = false;
     return removed;
 }
 

@@ -12,7 +12,8 @@
 //
 // The journal is "NAME.videz5-journal", held under an exclusive flock while its
 // epoch is alive, so that another process never undoes a live epoch; it is
-// removed when the epoch's changes are all in the file.
+// emptied when the epoch's changes are all in the file, and removed when the
+// file is closed.
 #pragma once
 
 #include <hdf5.h>
@@ -31,7 +32,8 @@ public:
     UndoJournal(const UndoJournal&) = delete;
     UndoJournal& operator=(const UndoJournal&) = delete;
 
-    bool active() const { return fd_ >= 0; }
+    // An epoch's journal is being kept (from start to finish).
+    bool active() const { return live_; }
     // Begins an epoch's journal for the data file `name` (open as data_fd),
     // whose size before the epoch is base_eof. False with error() set.
     bool start(const std::string& name, int data_fd, haddr_t base_eof);
@@ -40,7 +42,7 @@ public:
     bool save(haddr_t addr, std::size_t size);
     // Forces what is kept to the disk (the durable mode).
     bool sync();
-    // The epoch's changes are all in the file: the journal goes.
+    // The epoch's changes are all in the file: the journal is emptied.
     bool finish(bool durable);
     const std::string& error() const { return error_; }
 
@@ -49,7 +51,8 @@ private:
     bool save_range(haddr_t lo, haddr_t hi);
 
     std::string path_;
-    int fd_ = -1;
+    int fd_ = -1;  // open and locked from the first epoch to the file's close
+    bool live_ = false;
     int data_fd_ = -1;
     off_t end_ = 0;
     haddr_t base_eof_ = 0;

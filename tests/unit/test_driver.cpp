@@ -111,14 +111,22 @@ TEST(UndoJournal, UndoesOnlyAnEpochThatDidNotFinish) {
     EXPECT_FALSE(std::filesystem::exists(journal_name));
     EXPECT_EQ(recover(), Recovery::kNothing);
 
-    videz5::detail::UndoJournal journal;
-    ASSERT_TRUE(journal.start(name, fd, before.size()));
-    ASSERT_TRUE(journal.save(0, 10));
-    ASSERT_EQ(pwrite(fd, "bbbbbbbbbb", 10, 0), 10);
-    ASSERT_TRUE(journal.finish(true));
+    {
+        videz5::detail::UndoJournal journal;
+        for (const char* epoch : {"bbbbbbbbbb", "cccccccccc"}) {  // one journal for the epochs of an open file
+            ASSERT_TRUE(journal.start(name, fd, before.size()));
+            ASSERT_TRUE(journal.save(0, 10));
+            ASSERT_EQ(pwrite(fd, epoch, 10, 0), 10);
+            ASSERT_TRUE(journal.finish(true));
+            EXPECT_EQ(file_bytes(journal_name), "");  // emptied: nothing to undo
+        }
+    }
     ::close(fd);
-    EXPECT_EQ(recover(), Recovery::kNothing);
-    EXPECT_EQ(file_bytes(name), "bbbbbbbbbb" + before.substr(10));
+    EXPECT_EQ(recover(), Recovery::kNothing);  // gone with the file's close
+    write_bytes(journal_name, "");             // an emptied one that a kill left behind
+    EXPECT_EQ(recover(), Recovery::kRecovered);
+    EXPECT_EQ(file_bytes(name), "cccccccccc" + before.substr(10));
+    EXPECT_FALSE(std::filesystem::exists(journal_name));
 }
 
 // The commit order on its own: what nothing refers to yet, then the superblock,
