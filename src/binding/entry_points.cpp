@@ -4,7 +4,9 @@
 #include "videz5_c.h"
 #include "guarded_entry.hpp"
 #include "array_sizes.hpp"
+#include "next_description.hpp"
 #include "../access/access.hpp"
+#include "../plot/plot.hpp"
 #include "../transfer/transfer.hpp"
 #include "../detail/say.hpp"
 
@@ -67,6 +69,7 @@ template <typename T>
 void plot_entry(const char* name, const unsigned int* name_length, const char* path,
                 const unsigned int* path_length, const T* data, const double* x, const double* y,
                 const unsigned int* nx, const unsigned int* ny, std::vector<std::string> titles) {
+    const auto description = videz5::detail::take_next_description();
     // Named for the message: the four plot entry points differ in data type and titles.
     const char* entry = std::is_same_v<T, double>
                             ? (titles.empty() ? "ftoc_printh5_double_notitle_" : "ftoc_printh5_double_")
@@ -74,7 +77,8 @@ void plot_entry(const char* name, const unsigned int* name_length, const char* p
     if (!videz5::detail::plot_sizes_ok(entry, charToString(path, path_length), data, sizeof(T), x, y, *nx, *ny))
         return;
     Hid file = open_named_file(name, name_length, false);
-    printh5(file.get(), charToString(path, path_length), data, x, y, nx, ny, titles);
+    videz5::detail::plot_record(file.get(), charToString(path, path_length), data, x, y, nx, ny, titles,
+                                videz5::detail::given(description));
 }
 
 }  // namespace
@@ -122,6 +126,7 @@ void ftoc_h5dump_data_(const char* name, const unsigned int* name_length, const 
                        const int* string_length) {
     videz5::detail::guarded_entry("ftoc_h5dump_data_", [&] {
         if (!videz5::detail::valid_element_code(*type_code)) std::abort();
+        const auto description = videz5::detail::take_next_description();
         const std::string path_text = charToString(path, path_length);
         if (!string_length_ok("ftoc_h5dump_data_", path_text, *type_code, string_length)) return;
         if (!videz5::detail::dump_sizes_ok("ftoc_h5dump_data_", path_text, data, *dim1, *dim2, *dim3,
@@ -129,7 +134,8 @@ void ftoc_h5dump_data_(const char* name, const unsigned int* name_length, const 
             return;
         Hid type = videz5::detail::make_element_type(*type_code, *string_length);
         Hid file = open_named_file(name, name_length, false);
-        videz5::detail::dump_at(file.get(), path_text, data, *dim1, *dim2, *dim3, type.get());
+        videz5::detail::dump_at(file.get(), path_text, data, *dim1, *dim2, *dim3, type.get(),
+                                videz5::detail::given(description));
     });
 }
 

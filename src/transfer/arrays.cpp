@@ -125,12 +125,16 @@ int open_for_read(hid_t loc_id, const std::string& path, const std::vector<hsize
 }
 
 int dump_at(hid_t loc_id, const std::string& path, const void* data, unsigned int dim1, unsigned int dim2,
-            unsigned int dim3, hid_t type_id) {
+            unsigned int dim3, hid_t type_id, const Description* description) {
     PathWalk walk(loc_id, path, 0, true);
     // The same list that the checked read compares a buffer's sizes against.
     const std::vector<hsize_t> dims = dump_dims(dim1, dim2, dim3);
-    return H5LTmake_dataset_sane(walk.deepest(), walk.last_component().c_str(), static_cast<int>(dims.size()),
-                                 dims.data(), type_id, data);
+    const char* name = walk.last_component().c_str();
+    const int status = H5LTmake_dataset_sane(walk.deepest(), name, static_cast<int>(dims.size()), dims.data(),
+                                             type_id, data);
+    // A refused write keeps what the dataset said about itself too.
+    if (status < 0 || description == nullptr) return status;
+    return describe_at(walk.deepest(), name, description->units, description->long_name);
 }
 
 herr_t read_at(hid_t loc_id, const std::string& path, void* buffer, hid_t type_id) {
