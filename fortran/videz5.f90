@@ -4,6 +4,9 @@
 !   videz5_read(file, path, array [, status]) the same; refuses an array of another shape
 !   videz5_get_dims(file, path, rank, dims)  rank -1 when there is no dataset
 !   videz5_plot(file, path, data, x [, y] [, title, xtitle, ytitle])
+!   videz5_append(file, path, step)          real64 / int32, a scalar or rank 1 to 2 per step
+! The writes also take units= and description= (plots x_units=, and y_units=
+! for 2-D data), stored as the attributes "units" and "long_name".
 ! File and path names are taken up to their last non-blank character.
 !
 ! Entry point interfaces:
@@ -27,6 +30,7 @@ module videz5
   public :: VIDEZ5_OK, VIDEZ5_NO_FILE, VIDEZ5_NO_DATASET, VIDEZ5_SHAPE_MISMATCH, VIDEZ5_TYPE_MISMATCH, &
             VIDEZ5_READ_FAILED, VIDEZ5_ARGUMENTS_DIFFER, VIDEZ5_WRITE_REFUSED, VIDEZ5_WRITE_FAILED
   public :: videz5_dump, videz5_read, videz5_get_dims, videz5_plot
+  public :: ftoc_h5append_data, ftoc_describe_next, videz5_append
   public :: ftoc_set_durable, videz5_set_durable
 
   ! Element type codes.
@@ -141,6 +145,23 @@ module videz5
                                     string_length
       integer(c_int), intent(out) :: status
     end subroutine
+
+    ! One step of Fortran sizes dim1 x dim2 (0 = absent) added to a series.
+    subroutine ftoc_h5append_data(name, name_length, path, path_length, data, dim1, dim2, type_code) &
+        bind(C, name="ftoc_h5append_data_")
+      import :: c_char, c_int
+      character(kind=c_char), dimension(*), intent(in) :: name, path
+      type(*), dimension(*), intent(in) :: data
+      integer(c_int), intent(in) :: name_length, path_length, dim1, dim2, type_code
+    end subroutine
+
+    ! Units and description of this thread's next dump, append or plot record (length 0: not given).
+    subroutine ftoc_describe_next(units, units_length, long_name, long_name_length, x_units, x_units_length, &
+                                  y_units, y_units_length) bind(C, name="ftoc_describe_next_")
+      import :: c_char, c_int
+      character(kind=c_char), dimension(*), intent(in) :: units, long_name, x_units, y_units
+      integer(c_int), intent(in) :: units_length, long_name_length, x_units_length, y_units_length
+    end subroutine
   end interface
 
   ! The specifics only fix the types and ranks the generics accept; each hands
@@ -150,6 +171,13 @@ module videz5
   interface videz5_dump
     module procedure dump_real64_1, dump_real64_2, dump_real64_3, dump_int32_1, dump_int32_2, dump_int32_3, &
                      dump_char_1, dump_char_2, dump_char_3
+  end interface
+
+  ! A scalar per step makes a 1-D series, a 1-D step of n a steps x n one (HDF5
+  ! order), a 2-D step (n1, n2) steps x n2 x n1.
+  interface videz5_append
+    module procedure append_real64_0, append_real64_1, append_real64_2, append_int32_0, append_int32_1, &
+                     append_int32_2
   end interface
 
   interface videz5_read
@@ -164,50 +192,96 @@ module videz5
 
 contains
 
-  subroutine dump_real64_1(file, path, array)
+  subroutine dump_real64_1(file, path, array, units, description)
     character(len=*), intent(in) :: file, path
     real(real64), intent(in) :: array(:)
-    call dump_any(file, path, array, shape(array), VIDEZ5_DOUBLE, 0)
+    character(len=*), intent(in), optional :: units, description
+    call dump_any(file, path, array, shape(array), VIDEZ5_DOUBLE, 0, units, description)
   end subroutine
-  subroutine dump_real64_2(file, path, array)
+  subroutine dump_real64_2(file, path, array, units, description)
     character(len=*), intent(in) :: file, path
     real(real64), intent(in) :: array(:, :)
-    call dump_any(file, path, array, shape(array), VIDEZ5_DOUBLE, 0)
+    character(len=*), intent(in), optional :: units, description
+    call dump_any(file, path, array, shape(array), VIDEZ5_DOUBLE, 0, units, description)
   end subroutine
-  subroutine dump_real64_3(file, path, array)
+  subroutine dump_real64_3(file, path, array, units, description)
     character(len=*), intent(in) :: file, path
     real(real64), intent(in) :: array(:, :, :)
-    call dump_any(file, path, array, shape(array), VIDEZ5_DOUBLE, 0)
+    character(len=*), intent(in), optional :: units, description
+    call dump_any(file, path, array, shape(array), VIDEZ5_DOUBLE, 0, units, description)
   end subroutine
-  subroutine dump_int32_1(file, path, array)
+  subroutine dump_int32_1(file, path, array, units, description)
     character(len=*), intent(in) :: file, path
     integer(int32), intent(in) :: array(:)
-    call dump_any(file, path, array, shape(array), VIDEZ5_INT, 0)
+    character(len=*), intent(in), optional :: units, description
+    call dump_any(file, path, array, shape(array), VIDEZ5_INT, 0, units, description)
   end subroutine
-  subroutine dump_int32_2(file, path, array)
+  subroutine dump_int32_2(file, path, array, units, description)
     character(len=*), intent(in) :: file, path
     integer(int32), intent(in) :: array(:, :)
-    call dump_any(file, path, array, shape(array), VIDEZ5_INT, 0)
+    character(len=*), intent(in), optional :: units, description
+    call dump_any(file, path, array, shape(array), VIDEZ5_INT, 0, units, description)
   end subroutine
-  subroutine dump_int32_3(file, path, array)
+  subroutine dump_int32_3(file, path, array, units, description)
     character(len=*), intent(in) :: file, path
     integer(int32), intent(in) :: array(:, :, :)
-    call dump_any(file, path, array, shape(array), VIDEZ5_INT, 0)
+    character(len=*), intent(in), optional :: units, description
+    call dump_any(file, path, array, shape(array), VIDEZ5_INT, 0, units, description)
   end subroutine
-  subroutine dump_char_1(file, path, array)
+  subroutine dump_char_1(file, path, array, units, description)
     character(len=*), intent(in) :: file, path
     character(len=*), intent(in) :: array(:)
-    call dump_any(file, path, array, shape(array), VIDEZ5_STRING, len(array))
+    character(len=*), intent(in), optional :: units, description
+    call dump_any(file, path, array, shape(array), VIDEZ5_STRING, len(array), units, description)
   end subroutine
-  subroutine dump_char_2(file, path, array)
+  subroutine dump_char_2(file, path, array, units, description)
     character(len=*), intent(in) :: file, path
     character(len=*), intent(in) :: array(:, :)
-    call dump_any(file, path, array, shape(array), VIDEZ5_STRING, len(array))
+    character(len=*), intent(in), optional :: units, description
+    call dump_any(file, path, array, shape(array), VIDEZ5_STRING, len(array), units, description)
   end subroutine
-  subroutine dump_char_3(file, path, array)
+  subroutine dump_char_3(file, path, array, units, description)
     character(len=*), intent(in) :: file, path
     character(len=*), intent(in) :: array(:, :, :)
-    call dump_any(file, path, array, shape(array), VIDEZ5_STRING, len(array))
+    character(len=*), intent(in), optional :: units, description
+    call dump_any(file, path, array, shape(array), VIDEZ5_STRING, len(array), units, description)
+  end subroutine
+
+  subroutine append_real64_0(file, path, step, units, description)
+    character(len=*), intent(in) :: file, path
+    real(real64), intent(in) :: step
+    character(len=*), intent(in), optional :: units, description
+    call append_any(file, path, [step], [integer ::], VIDEZ5_DOUBLE, units, description)
+  end subroutine
+  subroutine append_real64_1(file, path, step, units, description)
+    character(len=*), intent(in) :: file, path
+    real(real64), intent(in) :: step(:)
+    character(len=*), intent(in), optional :: units, description
+    call append_any(file, path, step, shape(step), VIDEZ5_DOUBLE, units, description)
+  end subroutine
+  subroutine append_real64_2(file, path, step, units, description)
+    character(len=*), intent(in) :: file, path
+    real(real64), intent(in) :: step(:, :)
+    character(len=*), intent(in), optional :: units, description
+    call append_any(file, path, step, shape(step), VIDEZ5_DOUBLE, units, description)
+  end subroutine
+  subroutine append_int32_0(file, path, step, units, description)
+    character(len=*), intent(in) :: file, path
+    integer(int32), intent(in) :: step
+    character(len=*), intent(in), optional :: units, description
+    call append_any(file, path, [step], [integer ::], VIDEZ5_INT, units, description)
+  end subroutine
+  subroutine append_int32_1(file, path, step, units, description)
+    character(len=*), intent(in) :: file, path
+    integer(int32), intent(in) :: step(:)
+    character(len=*), intent(in), optional :: units, description
+    call append_any(file, path, step, shape(step), VIDEZ5_INT, units, description)
+  end subroutine
+  subroutine append_int32_2(file, path, step, units, description)
+    character(len=*), intent(in) :: file, path
+    integer(int32), intent(in) :: step(:, :)
+    character(len=*), intent(in), optional :: units, description
+    call append_any(file, path, step, shape(step), VIDEZ5_INT, units, description)
   end subroutine
 
   subroutine read_real64_1(file, path, array, status)
@@ -266,31 +340,35 @@ contains
   end subroutine
 
   ! 1-D data has only x, which also goes in as y (see plot_any).
-  subroutine plot_real64_1(file, path, data, x, title, xtitle, ytitle)
+  subroutine plot_real64_1(file, path, data, x, title, xtitle, ytitle, units, description, x_units)
     character(len=*), intent(in) :: file, path
     real(real64), intent(in) :: data(:), x(:)
-    character(len=*), intent(in), optional :: title, xtitle, ytitle
-    call plot_any(file, path, data, shape(data), VIDEZ5_DOUBLE, x, x, title, xtitle, ytitle)
+    character(len=*), intent(in), optional :: title, xtitle, ytitle, units, description, x_units
+    call plot_any(file, path, data, shape(data), VIDEZ5_DOUBLE, x, x, title, xtitle, ytitle, units, description, &
+                  x_units)
   end subroutine
-  subroutine plot_real64_2(file, path, data, x, y, title, xtitle, ytitle)
+  subroutine plot_real64_2(file, path, data, x, y, title, xtitle, ytitle, units, description, x_units, y_units)
     character(len=*), intent(in) :: file, path
     real(real64), intent(in) :: data(:, :), x(:), y(:)
-    character(len=*), intent(in), optional :: title, xtitle, ytitle
-    call plot_any(file, path, data, shape(data), VIDEZ5_DOUBLE, x, y, title, xtitle, ytitle)
+    character(len=*), intent(in), optional :: title, xtitle, ytitle, units, description, x_units, y_units
+    call plot_any(file, path, data, shape(data), VIDEZ5_DOUBLE, x, y, title, xtitle, ytitle, units, description, &
+                  x_units, y_units)
   end subroutine
-  subroutine plot_int32_1(file, path, data, x, title, xtitle, ytitle)
+  subroutine plot_int32_1(file, path, data, x, title, xtitle, ytitle, units, description, x_units)
     character(len=*), intent(in) :: file, path
     integer(int32), intent(in) :: data(:)
     real(real64), intent(in) :: x(:)
-    character(len=*), intent(in), optional :: title, xtitle, ytitle
-    call plot_any(file, path, data, shape(data), VIDEZ5_INT, x, x, title, xtitle, ytitle)
+    character(len=*), intent(in), optional :: title, xtitle, ytitle, units, description, x_units
+    call plot_any(file, path, data, shape(data), VIDEZ5_INT, x, x, title, xtitle, ytitle, units, description, &
+                  x_units)
   end subroutine
-  subroutine plot_int32_2(file, path, data, x, y, title, xtitle, ytitle)
+  subroutine plot_int32_2(file, path, data, x, y, title, xtitle, ytitle, units, description, x_units, y_units)
     character(len=*), intent(in) :: file, path
     integer(int32), intent(in) :: data(:, :)
     real(real64), intent(in) :: x(:), y(:)
-    character(len=*), intent(in), optional :: title, xtitle, ytitle
-    call plot_any(file, path, data, shape(data), VIDEZ5_INT, x, y, title, xtitle, ytitle)
+    character(len=*), intent(in), optional :: title, xtitle, ytitle, units, description, x_units, y_units
+    call plot_any(file, path, data, shape(data), VIDEZ5_INT, x, y, title, xtitle, ytitle, units, description, &
+                  x_units, y_units)
   end subroutine
 
   ! ---- shape query
@@ -315,16 +393,32 @@ contains
   ! ---- the bodies
 
   ! The array's own sizes and element type, never an element more.
-  subroutine dump_any(file, path, array, sizes, type_code, string_length)
+  subroutine dump_any(file, path, array, sizes, type_code, string_length, units, description)
     character(len=*), intent(in) :: file, path
     type(*), dimension(*), intent(in) :: array
     integer, intent(in) :: sizes(:), type_code, string_length
+    character(len=*), intent(in), optional :: units, description
     integer :: dims(3)
     if (refused_empty('videz5_dump', path, product(sizes), 'WRITTEN')) return
     dims = 0
     dims(:size(sizes)) = sizes
+    call describe(units, description)
     call ftoc_h5dump_data(file, len_trim(file), path, len_trim(path), array, dims(1), dims(2), dims(3), &
                           type_code, string_length)
+  end subroutine
+
+  ! One step: its own sizes (none for a scalar) and element type.
+  subroutine append_any(file, path, step, sizes, type_code, units, description)
+    character(len=*), intent(in) :: file, path
+    type(*), dimension(*), intent(in) :: step
+    integer, intent(in) :: sizes(:), type_code
+    character(len=*), intent(in), optional :: units, description
+    integer :: dims(2)
+    if (refused_empty('videz5_append', path, product(sizes), 'WRITTEN')) return
+    dims = 0
+    dims(:size(sizes)) = sizes
+    call describe(units, description)
+    call ftoc_h5append_data(file, len_trim(file), path, len_trim(path), step, dims(1), dims(2), type_code)
   end subroutine
 
   ! Through the checked entry, so an array of another shape is refused. Like a
@@ -352,12 +446,13 @@ contains
 
   ! Without any title the no-title entry is used, which keeps a record's stored
   ! titles. The typed entries see the data through a pointer of its own type.
-  subroutine plot_any(file, path, data, sizes, type_code, x, y, title, xtitle, ytitle)
+  subroutine plot_any(file, path, data, sizes, type_code, x, y, title, xtitle, ytitle, units, description, x_units, &
+                      y_units)
     character(len=*), intent(in) :: file, path
     type(*), dimension(*), intent(in), target :: data
     integer, intent(in) :: sizes(:), type_code
     real(real64), intent(in), target :: x(:), y(:)
-    character(len=*), intent(in), optional :: title, xtitle, ytitle
+    character(len=*), intent(in), optional :: title, xtitle, ytitle, units, description, x_units, y_units
     real(real64), pointer :: axis(:)
     real(c_double), pointer :: doubles(:)
     integer(c_int), pointer :: ints(:)
@@ -369,7 +464,13 @@ contains
     ! A record with one count above 1 keeps its axis values in "Y": one row
     ! (or 1-D data) hands it x.
     axis => y
-    if (ny == 1 .and. nx > 1) axis => x
+    if (ny == 1 .and. nx > 1) then
+      ! "X" then holds x(1) and "Y" the rest of x: both are in x's units.
+      axis => x
+      call describe(units, description, x_units, x_units)
+    else
+      call describe(units, description, x_units, y_units)
+    end if
     titled = present(title) .or. present(xtitle) .or. present(ytitle)
     if (type_code == VIDEZ5_DOUBLE) then
       call c_f_pointer(c_loc(data), doubles, [nx * ny])
@@ -420,6 +521,14 @@ contains
     end if
     call say('AXIS SIZE MISMATCH IN videz5_plot( ' // trim(path) // ' ): ' // trim(sizes) // ', NOTHING WRITTEN')
   end function
+
+  ! Describes the next write, when anything was given for it.
+  subroutine describe(units, description, x_units, y_units)
+    character(len=*), intent(in), optional :: units, description, x_units, y_units
+    if (.not. (present(units) .or. present(description) .or. present(x_units) .or. present(y_units))) return
+    call ftoc_describe_next(text(units), len(text(units)), text(description), len(text(description)), &
+                            text(x_units), len(text(x_units)), text(y_units), len(text(y_units)))
+  end subroutine
 
   pure function text(s) result(t)
     character(len=*), intent(in), optional :: s
