@@ -32,6 +32,7 @@ program test_series
   print '(a,i0,a,3(1x,i0),a,i0,a,l1)', 'runs/v: rank ', rank, ', dims', dims, ', status ', status, &
         ', last step read back ', all(back(:, 5) == v)
   flush(6)
+  deallocate(back)
 
   ! A longer text replaces the attribute whole; a refused write takes its description along unused.
   call videz5_dump(f, 'fixed', [3d0, 4d0], units='km/s')
