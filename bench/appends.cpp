@@ -145,7 +145,7 @@ int main(int argc, char** argv) {
     const std::string flat = scratch.file("flat.h5");
     bench::lib_dump_doubles(flat, "s", whole.data(), kStep, kSteps);
     bench::Repetitions reads;
-    for (int r = 0; r <= 9; ++r) {
+    for (int r = 0; r <= 21; ++r) {
         block.clear();
         bench::timed_pairs(
             r, 1, [&](long) { bench::lib_read_doubles(lib, "s", whole.data()); },

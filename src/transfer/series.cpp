@@ -15,9 +15,10 @@ namespace {
 
 // The bytes a chunk aims at. Each call writes only its own step into the
 // chunk, so the size costs nothing per call; large enough that a long series
-// reads in few pieces and its index stays small, small enough that a short
-// series wastes little file space on the unfilled rest of its one chunk.
-constexpr hsize_t kChunkBytes = hsize_t{64} << 10;
+// reads in few pieces (each costs a few microseconds, and chunks up to HDF5's
+// 64 KiB sieve buffer are copied once more on the way), small enough that a
+// short series wastes little file space on the unfilled rest of its one chunk.
+constexpr hsize_t kChunkBytes = hsize_t{256} << 10;
 // HDF5 refuses chunks of 4 GiB and more.
 constexpr hsize_t kLargestChunk = (hsize_t{1} << 32) - 1;
 
@@ -62,14 +63,13 @@ Hid create_series(hid_t group, const char* name, const std::vector<hsize_t>& ste
 
 // The stored series' number of steps, once its layout, step shape and element
 // type are known to take the new step; -1 after the refusal line.
-hssize_t stored_steps(const char* entry, const std::string& path, hid_t dataset, const std::vector<hsize_t>& step,
-                      hid_t type_id) {
+hssize_t stored_steps(const char* entry, const std::string& path, hid_t dataset, hid_t create,
+                      const std::vector<hsize_t>& step, hid_t type_id) {
     Hid space = own_space(H5Dget_space(dataset));
-    Hid create(H5Dget_create_plist(dataset), H5Pclose);
     const int rank = space.valid() ? H5Sget_simple_extent_ndims(space.get()) : -1;
     std::vector<hsize_t> dims(static_cast<std::size_t>(std::max(rank, 0))), maxdims(dims.size());
-    if (rank < 1 || !create.valid() || H5Sget_simple_extent_dims(space.get(), dims.data(), maxdims.data()) < 0 ||
-        H5Pget_layout(create.get()) != H5D_CHUNKED || maxdims[0] != H5S_UNLIMITED) {
+    if (rank < 1 || create < 0 || H5Sget_simple_extent_dims(space.get(), dims.data(), maxdims.data()) < 0 ||
+        H5Pget_layout(create) != H5D_CHUNKED || maxdims[0] != H5S_UNLIMITED) {
         refuse_step("NOT A SERIES", entry, path, "a dataset of fixed size");
         return -1;
     }
@@ -88,8 +88,12 @@ hssize_t stored_steps(const char* entry, const std::string& path, hid_t dataset,
     return static_cast<hssize_t>(dims[0]);
 }
 
-// Writes the step at index `at` of a series already `at + 1` steps long.
-herr_t write_step(hid_t dataset, hsize_t at, const std::vector<hsize_t>& step, hid_t type_id, const void* data) {
+// Writes the step at index `at` of a series already `at + 1` steps long,
+// whose creation properties are `create` (needed from the second step on). unseen receives the range of a chunk
+// that holds earlier steps: it must live until the dataset is closed, when
+// HDF5 may write what it buffered.
+herr_t write_step(hid_t dataset, hid_t create, hsize_t at, const std::vector<hsize_t>& step, hid_t type_id,
+                  const void* data, std::optional<UnseenRawWrites>& unseen) {
     std::vector<hsize_t> start(step.size() + 1, 0), count{1};
     start[0] = at;
     // A step into a chunk that holds earlier steps: without filters its bytes
@@ -97,11 +101,9 @@ herr_t write_step(hid_t dataset, hsize_t at, const std::vector<hsize_t>& step, h
     // writes nothing else there but the chunk's bytes as they are. (A new
     // chunk is new space; a filtered chunk is encoded anew, earlier steps with
     // it, and keeps the journal.)
-    Hid create(H5Dget_create_plist(dataset), H5Pclose);
     hsize_t chunk_steps = 0;
-    if (!create.valid() || H5Pget_chunk(create.get(), 1, &chunk_steps) < 1 || chunk_steps == 0) return -1;
-    std::optional<UnseenRawWrites> unseen;
-    if (at % chunk_steps != 0 && H5Pget_nfilters(create.get()) == 0) {
+    if (at > 0 && (H5Pget_chunk(create, 1, &chunk_steps) < 1 || chunk_steps == 0)) return -1;
+    if (at > 0 && at % chunk_steps != 0 && H5Pget_nfilters(create) == 0) {
         std::vector<hsize_t> chunk_start(start);
         chunk_start[0] -= at % chunk_steps;
         unsigned filters = 0;
@@ -156,6 +158,8 @@ int append_at(const char* entry, hid_t loc_id, const std::string& path, const vo
     Hid access(H5Pcreate(H5P_DATASET_ACCESS), H5Pclose);
     if (!access.valid() || H5Pset_chunk_cache(access.get(), 0, 0, 1.0) < 0) return -1;
 
+    std::optional<UnseenRawWrites> unseen;  // outlives the dataset, closed first
+    Hid create;
     Hid dataset;
     hsize_t at = 0;
     if (exists == 0) {
@@ -173,7 +177,8 @@ int append_at(const char* entry, hid_t loc_id, const std::string& path, const vo
             refuse_step("NOT A SERIES", entry, path, "not a dataset");
             return -1;
         }
-        const hssize_t steps = stored_steps(entry, path, dataset.get(), step, type_id);
+        create = Hid(H5Dget_create_plist(dataset.get()), H5Pclose);
+        const hssize_t steps = stored_steps(entry, path, dataset.get(), create.get(), step, type_id);
         if (steps < 0) return -1;
         at = static_cast<hsize_t>(steps);
         std::vector<hsize_t> grown{at + 1};
@@ -183,7 +188,7 @@ int append_at(const char* entry, hid_t loc_id, const std::string& path, const vo
             return -1;
         }
     }
-    if (write_step(dataset.get(), at, step, type_id, data) < 0) {
+    if (write_step(dataset.get(), create.get(), at, step, type_id, data, unseen) < 0) {
         say(std::string("ERROR: H5Dwrite(): Failed to append to dataset ") + name + "!");
         // The stored steps stay as they were, without a step of garbage after them.
         std::vector<hsize_t> kept{at};

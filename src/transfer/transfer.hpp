@@ -50,8 +50,11 @@ herr_t read_at(hid_t loc_id, const std::string& path, void* buffer, hid_t type_i
 int open_for_read(hid_t loc_id, const std::string& path, const std::vector<hsize_t>& dims, hid_t type_id,
                   Hid& dataset, std::vector<hsize_t>& stored_dims);
 
+// Access properties for reading a dataset whole: no chunk cache.
+Hid whole_read_access();
+
 // The dataset at path below loc_id, opened without creating or printing
-// anything; invalid when there is no dataset there.
+// anything (for a whole read); invalid when there is no dataset there.
 Hid open_dataset_at(hid_t loc_id, const std::string& path);
 
 // What a write that the ranks of an MPI job make together changes in the

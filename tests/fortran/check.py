@@ -206,11 +206,11 @@ def expect_text_attrs(obj, **wanted):
 def check_series(d):
     k = np.arange(1, 6)
     with h5py.File(os.path.join(d, "series.h5"), "r") as f:
-        # path: values, chunk shape (64 KiB of steps), attributes; every series unlimited along its steps.
-        series = {"scalar/e": (k * 0.5, (8192,), {"units": "J", "long_name": "kinetic energy"}),
-                  "runs/v": (k[:, None] * 10 + np.arange(1, 4), (2730, 3), {}),
-                  "g": ((k[:, None] + np.arange(1, 7) / 10).reshape(5, 3, 2), (1365, 3, 2), {}),
-                  "n": (np.stack([k, -k], axis=1), (8192, 2), {})}
+        # path: values, chunk shape (256 KiB of steps), attributes; every series unlimited along its steps.
+        series = {"scalar/e": (k * 0.5, (32768,), {"units": "J", "long_name": "kinetic energy"}),
+                  "runs/v": (k[:, None] * 10 + np.arange(1, 4), (10922, 3), {}),
+                  "g": ((k[:, None] + np.arange(1, 7) / 10).reshape(5, 3, 2), (5461, 3, 2), {}),
+                  "n": (np.stack([k, -k], axis=1), (32768, 2), {})}
         for path, (values, chunks, attrs) in series.items():
             expect_dataset(f, path, values.shape, "i4" if path == "n" else "f8", values)
             expect(f[path].chunks == chunks and f[path].maxshape == (None,) + values.shape[1:],

@@ -59,7 +59,7 @@ def expected(c):
     # The series as they stand after call c: one step per call 7, 14, ... up to c.
     steps = np.arange(7, c + 1, 7)
     return {"series/energy": steps + 0.25,
-            "series/frames": (steps[:, None] + np.arange(1, 2501) / 1e4).reshape(-1, 50, 50)}
+            "series/frames": (steps[:, None] + np.arange(1, 14401) / 1e5).reshape(-1, 120, 120)}
 
 
 MISSING = object()  # what an unlisted or unreadable path holds: it matches nothing

@@ -19,7 +19,7 @@ program crash_writer
   character(len=99) :: arg = ' '
   character(len=32) :: path
   character(len=12) :: words(4), title
-  double precision :: small(12, 6), field(200, 100), data(16, 12), x(16), y(16), frame(50, 50)
+  double precision :: small(12, 6), field(200, 100), data(16, 12), x(16), y(16), frame(120, 120)
   integer :: counts(10), calls = 1000000, first = 1, writer = 0, c, i, fid, gid, rank, dims(3)
   logical :: go
 
@@ -80,12 +80,12 @@ program crash_writer
       call ftoc_open_group_id(fid, trim(path), len_trim(path), gid)
       call ftoc_close_group_id(gid)
       call ftoc_close_file_id(fid)
-    case (6)  ! a step appended to a scalar series and to one of 2500 doubles (three to a chunk),
+    case (6)  ! a step appended to a scalar series and to one of 14400 doubles (two to a chunk),
       ! unless a killed run already added it, as a restarted job would check
       call ftoc_h5get_dims(f, len(f), 'series/frames', 13, rank, dims(1), dims(2), dims(3))
       if (rank < 0 .or. dims(3) < c / 7) then
-        frame = reshape([(c + i / 1d4, i = 1, size(frame))], shape(frame))
-        call ftoc_h5append_data(f, len(f), 'series/frames', 13, frame, 50, 50, VIDEZ5_DOUBLE)
+        frame = reshape([(c + i / 1d5, i = 1, size(frame))], shape(frame))
+        call ftoc_h5append_data(f, len(f), 'series/frames', 13, frame, 120, 120, VIDEZ5_DOUBLE)
       end if
       call ftoc_h5get_dims(f, len(f), 'series/energy', 13, rank, dims(1), dims(2), dims(3))
       if (rank < 0 .or. dims(1) < c / 7) call ftoc_h5append_data(f, len(f), 'series/energy', 13, [c + 0.25d0], 0, 0, &
