@@ -9,7 +9,7 @@ program simulation
   integer :: cells(nx, ny), cells_back(nx, ny)
   character(len=8) :: species(3), species_back(3)
   integer :: i, j, step, failures, rank, dims(3)
-  double precision, allocatable :: sized_back(:, :)
+  double precision, allocatable :: sized_back(:, :), series_back(:)
 
   failures = 0
   x = [(0.1d0 * i, i = 1, nx)]
@@ -28,7 +28,11 @@ program simulation
     ! The same path every step: overwritten in place, the shape being unchanged.
     call ftoc_h5dump_data(file, len(file), 'fields/temperature', 18, temperature, nx, ny, 0, VIDEZ5_DOUBLE, 0)
     print '(a,i0,a)', 'step ', step, ': dumped fields/temperature (16 x 12 doubles)'
+    ! One value per step: the series grows by one and keeps every earlier step.
+    call videz5_append(file, 'history/mean_temperature', energy(step), units='K', &
+                       description='mean temperature over the grid')
   end do
+  print '(a,i0,a)', 'appended ', nsteps, ' steps to history/mean_temperature (units K)'
 
   call ftoc_h5dump_data(file, len(file), 'fields/cells', 12, cells, nx, ny, 0, VIDEZ5_INT, 0)
   call ftoc_h5dump_data(file, len(file), 'fields/field3d', 14, field, 4, 3, 2, VIDEZ5_DOUBLE, 0)
@@ -64,9 +68,18 @@ program simulation
   allocate(sized_back(dims(1), dims(2)))
   call videz5_read(file, 'fields/temperature', sized_back)
   call check(rank == 2 .and. all(sized_back == temperature), 'fields/temperature (allocated from its shape)')
-  call videz5_plot(file, 'plots/cells', cells, x, y, 'Cell classes', 'x [m]', 'y [m]')
+  call videz5_plot(file, 'plots/cells', cells, x, y, 'Cell classes', 'x', 'y', description='cell class', &
+                   x_units='m', y_units='m')
   print '(a)', 'wrote plot record plots/cells (2-D, int) through the module'
   deallocate(sized_back)
+
+  ! Self-describing results: units and a description stored with the data.
+  call videz5_dump(file, 'fields/x', x, units='m', description='cell centres along x')
+  ! The series reads back whole: its number of steps is its last size.
+  call videz5_get_dims(file, 'history/mean_temperature', rank, dims)
+  allocate(series_back(dims(1)))
+  call videz5_read(file, 'history/mean_temperature', series_back)
+  call check(rank == 1 .and. all(series_back == energy), 'history/mean_temperature (series of 3 steps)')
 
   if (failures /= 0) then
     print '(i0,a)', failures, ' dataset(s) did not read back as written'

@@ -4,6 +4,9 @@
 !   videz5_read(file, path, array [, status]) the same; refuses an array of another shape
 !   videz5_get_dims(file, path, rank, dims)  rank -1 when there is no dataset
 !   videz5_plot(file, path, data, x [, y] [, title, xtitle, ytitle])
+!   videz5_append(file, path, step)          real64 / int32, a scalar or rank 1 to 2 per step
+! The writes also take units= and description= (plots x_units=, and y_units=
+! for 2-D data), stored as the attributes "units" and "long_name".
 ! Each also takes, in place of the file name, a handle from videz5_open (a held
 ! file: no open and close per call) or from ftoc_open_group_id (paths below it):
 !   h = videz5_open(file)                    negative when the file cannot be opened
@@ -31,9 +34,10 @@ module videz5
   public :: VIDEZ5_OK, VIDEZ5_NO_FILE, VIDEZ5_NO_DATASET, VIDEZ5_SHAPE_MISMATCH, VIDEZ5_TYPE_MISMATCH, &
             VIDEZ5_READ_FAILED, VIDEZ5_ARGUMENTS_DIFFER, VIDEZ5_WRITE_REFUSED, VIDEZ5_WRITE_FAILED
   public :: videz5_dump, videz5_read, videz5_get_dims, videz5_plot
+  public :: ftoc_h5append_data, ftoc_describe_next, videz5_append
   public :: ftoc_set_durable, videz5_set_durable
   public :: ftoc_h5dump_data_id, ftoc_h5read_data_checked_id, ftoc_h5get_dims_id, ftoc_printh5_id, &
-            ftoc_flush_file_id, ftoc_defer_commits_id
+            ftoc_flush_file_id, ftoc_defer_commits_id, ftoc_h5append_data_id
   public :: videz5_open, videz5_close, videz5_flush, videz5_defer_commits
 
   ! Element type codes.
@@ -149,6 +153,23 @@ module videz5
       integer(c_int), intent(out) :: status
     end subroutine
 
+    ! One step of Fortran sizes dim1 x dim2 (0 = absent) added to a series.
+    subroutine ftoc_h5append_data(name, name_length, path, path_length, data, dim1, dim2, type_code) &
+        bind(C, name="ftoc_h5append_data_")
+      import :: c_char, c_int
+      character(kind=c_char), dimension(*), intent(in) :: name, path
+      type(*), dimension(*), intent(in) :: data
+      integer(c_int), intent(in) :: name_length, path_length, dim1, dim2, type_code
+    end subroutine
+
+    ! Units and description of this thread's next dump, append or plot record (length 0: not given).
+    subroutine ftoc_describe_next(units, units_length, long_name, long_name_length, x_units, x_units_length, &
+                                  y_units, y_units_length) bind(C, name="ftoc_describe_next_")
+      import :: c_char, c_int
+      character(kind=c_char), dimension(*), intent(in) :: units, long_name, x_units, y_units
+      integer(c_int), intent(in) :: units_length, long_name_length, x_units_length, y_units_length
+    end subroutine
+
     ! The same calls through a handle held open (see videz5_c.h).
     subroutine ftoc_h5dump_data_id(file_id, path, path_length, data, dim1, dim2, dim3, type_code, string_length) &
         bind(C, name="ftoc_h5dump_data_id_")
@@ -197,6 +218,14 @@ module videz5
       integer(c_int), intent(in) :: file_id, calls
       real(c_double), intent(in) :: seconds
     end subroutine
+
+    subroutine ftoc_h5append_data_id(file_id, path, path_length, data, dim1, dim2, type_code) &
+        bind(C, name="ftoc_h5append_data_id_")
+      import :: c_char, c_int
+      character(kind=c_char), dimension(*), intent(in) :: path
+      type(*), dimension(*), intent(in) :: data
+      integer(c_int), intent(in) :: file_id, path_length, dim1, dim2, type_code
+    end subroutine
   end interface
 
   ! The specifics only fix the types and ranks the generics accept; each hands
@@ -208,6 +237,15 @@ module videz5
                      dump_char_1, dump_char_2, dump_char_3
     module procedure held_dump_real64_1, held_dump_real64_2, held_dump_real64_3, held_dump_int32_1, &
                      held_dump_int32_2, held_dump_int32_3, held_dump_char_1, held_dump_char_2, held_dump_char_3
+  end interface
+
+  ! A scalar per step makes a 1-D series, a 1-D step of n a steps x n one (HDF5
+  ! order), a 2-D step (n1, n2) steps x n2 x n1.
+  interface videz5_append
+    module procedure append_real64_0, append_real64_1, append_real64_2, append_int32_0, append_int32_1, &
+                     append_int32_2
+    module procedure held_append_real64_0, held_append_real64_1, held_append_real64_2, held_append_int32_0, &
+                     held_append_int32_1, held_append_int32_2
   end interface
 
   interface videz5_read
@@ -229,50 +267,96 @@ module videz5
 
 contains
 
-  subroutine dump_real64_1(file, path, array)
+  subroutine dump_real64_1(file, path, array, units, description)
     character(len=*), intent(in) :: file, path
     real(real64), intent(in) :: array(:)
-    call dump_any(path, file, array, shape(array), VIDEZ5_DOUBLE, 0)
+    character(len=*), intent(in), optional :: units, description
+    call dump_any(path, file, units, description, array, shape(array), VIDEZ5_DOUBLE, 0)
   end subroutine
-  subroutine dump_real64_2(file, path, array)
+  subroutine dump_real64_2(file, path, array, units, description)
     character(len=*), intent(in) :: file, path
     real(real64), intent(in) :: array(:, :)
-    call dump_any(path, file, array, shape(array), VIDEZ5_DOUBLE, 0)
+    character(len=*), intent(in), optional :: units, description
+    call dump_any(path, file, units, description, array, shape(array), VIDEZ5_DOUBLE, 0)
   end subroutine
-  subroutine dump_real64_3(file, path, array)
+  subroutine dump_real64_3(file, path, array, units, description)
     character(len=*), intent(in) :: file, path
     real(real64), intent(in) :: array(:, :, :)
-    call dump_any(path, file, array, shape(array), VIDEZ5_DOUBLE, 0)
+    character(len=*), intent(in), optional :: units, description
+    call dump_any(path, file, units, description, array, shape(array), VIDEZ5_DOUBLE, 0)
   end subroutine
-  subroutine dump_int32_1(file, path, array)
+  subroutine dump_int32_1(file, path, array, units, description)
     character(len=*), intent(in) :: file, path
     integer(int32), intent(in) :: array(:)
-    call dump_any(path, file, array, shape(array), VIDEZ5_INT, 0)
+    character(len=*), intent(in), optional :: units, description
+    call dump_any(path, file, units, description, array, shape(array), VIDEZ5_INT, 0)
   end subroutine
-  subroutine dump_int32_2(file, path, array)
+  subroutine dump_int32_2(file, path, array, units, description)
     character(len=*), intent(in) :: file, path
     integer(int32), intent(in) :: array(:, :)
-    call dump_any(path, file, array, shape(array), VIDEZ5_INT, 0)
+    character(len=*), intent(in), optional :: units, description
+    call dump_any(path, file, units, description, array, shape(array), VIDEZ5_INT, 0)
   end subroutine
-  subroutine dump_int32_3(file, path, array)
+  subroutine dump_int32_3(file, path, array, units, description)
     character(len=*), intent(in) :: file, path
     integer(int32), intent(in) :: array(:, :, :)
-    call dump_any(path, file, array, shape(array), VIDEZ5_INT, 0)
+    character(len=*), intent(in), optional :: units, description
+    call dump_any(path, file, units, description, array, shape(array), VIDEZ5_INT, 0)
   end subroutine
-  subroutine dump_char_1(file, path, array)
+  subroutine dump_char_1(file, path, array, units, description)
     character(len=*), intent(in) :: file, path
     character(len=*), intent(in) :: array(:)
-    call dump_any(path, file, array, shape(array), VIDEZ5_STRING, len(array))
+    character(len=*), intent(in), optional :: units, description
+    call dump_any(path, file, units, description, array, shape(array), VIDEZ5_STRING, len(array))
   end subroutine
-  subroutine dump_char_2(file, path, array)
+  subroutine dump_char_2(file, path, array, units, description)
     character(len=*), intent(in) :: file, path
     character(len=*), intent(in) :: array(:, :)
-    call dump_any(path, file, array, shape(array), VIDEZ5_STRING, len(array))
+    character(len=*), intent(in), optional :: units, description
+    call dump_any(path, file, units, description, array, shape(array), VIDEZ5_STRING, len(array))
   end subroutine
-  subroutine dump_char_3(file, path, array)
+  subroutine dump_char_3(file, path, array, units, description)
     character(len=*), intent(in) :: file, path
     character(len=*), intent(in) :: array(:, :, :)
-    call dump_any(path, file, array, shape(array), VIDEZ5_STRING, len(array))
+    character(len=*), intent(in), optional :: units, description
+    call dump_any(path, file, units, description, array, shape(array), VIDEZ5_STRING, len(array))
+  end subroutine
+
+  subroutine append_real64_0(file, path, step, units, description)
+    character(len=*), intent(in) :: file, path
+    real(real64), intent(in) :: step
+    character(len=*), intent(in), optional :: units, description
+    call append_any(path, file, units, description, [step], [integer ::], VIDEZ5_DOUBLE)
+  end subroutine
+  subroutine append_real64_1(file, path, step, units, description)
+    character(len=*), intent(in) :: file, path
+    real(real64), intent(in) :: step(:)
+    character(len=*), intent(in), optional :: units, description
+    call append_any(path, file, units, description, step, shape(step), VIDEZ5_DOUBLE)
+  end subroutine
+  subroutine append_real64_2(file, path, step, units, description)
+    character(len=*), intent(in) :: file, path
+    real(real64), intent(in) :: step(:, :)
+    character(len=*), intent(in), optional :: units, description
+    call append_any(path, file, units, description, step, shape(step), VIDEZ5_DOUBLE)
+  end subroutine
+  subroutine append_int32_0(file, path, step, units, description)
+    character(len=*), intent(in) :: file, path
+    integer(int32), intent(in) :: step
+    character(len=*), intent(in), optional :: units, description
+    call append_any(path, file, units, description, [step], [integer ::], VIDEZ5_INT)
+  end subroutine
+  subroutine append_int32_1(file, path, step, units, description)
+    character(len=*), intent(in) :: file, path
+    integer(int32), intent(in) :: step(:)
+    character(len=*), intent(in), optional :: units, description
+    call append_any(path, file, units, description, step, shape(step), VIDEZ5_INT)
+  end subroutine
+  subroutine append_int32_2(file, path, step, units, description)
+    character(len=*), intent(in) :: file, path
+    integer(int32), intent(in) :: step(:, :)
+    character(len=*), intent(in), optional :: units, description
+    call append_any(path, file, units, description, step, shape(step), VIDEZ5_INT)
   end subroutine
 
   subroutine read_real64_1(file, path, array, status)
@@ -331,87 +415,142 @@ contains
   end subroutine
 
   ! 1-D data has only x, which also goes in as y (see plot_any).
-  subroutine plot_real64_1(file, path, data, x, title, xtitle, ytitle)
+  subroutine plot_real64_1(file, path, data, x, title, xtitle, ytitle, units, description, x_units)
     character(len=*), intent(in) :: file, path
     real(real64), intent(in) :: data(:), x(:)
-    character(len=*), intent(in), optional :: title, xtitle, ytitle
-    call plot_any(path, file, data, shape(data), VIDEZ5_DOUBLE, x, x, title, xtitle, ytitle)
+    character(len=*), intent(in), optional :: title, xtitle, ytitle, units, description, x_units
+    call plot_any(path, file, data, shape(data), VIDEZ5_DOUBLE, x, x, title, xtitle, ytitle, units, description, &
+                  x_units)
   end subroutine
-  subroutine plot_real64_2(file, path, data, x, y, title, xtitle, ytitle)
+  subroutine plot_real64_2(file, path, data, x, y, title, xtitle, ytitle, units, description, x_units, y_units)
     character(len=*), intent(in) :: file, path
     real(real64), intent(in) :: data(:, :), x(:), y(:)
-    character(len=*), intent(in), optional :: title, xtitle, ytitle
-    call plot_any(path, file, data, shape(data), VIDEZ5_DOUBLE, x, y, title, xtitle, ytitle)
+    character(len=*), intent(in), optional :: title, xtitle, ytitle, units, description, x_units, y_units
+    call plot_any(path, file, data, shape(data), VIDEZ5_DOUBLE, x, y, title, xtitle, ytitle, units, description, &
+                  x_units, y_units)
   end subroutine
-  subroutine plot_int32_1(file, path, data, x, title, xtitle, ytitle)
+  subroutine plot_int32_1(file, path, data, x, title, xtitle, ytitle, units, description, x_units)
     character(len=*), intent(in) :: file, path
     integer(int32), intent(in) :: data(:)
     real(real64), intent(in) :: x(:)
-    character(len=*), intent(in), optional :: title, xtitle, ytitle
-    call plot_any(path, file, data, shape(data), VIDEZ5_INT, x, x, title, xtitle, ytitle)
+    character(len=*), intent(in), optional :: title, xtitle, ytitle, units, description, x_units
+    call plot_any(path, file, data, shape(data), VIDEZ5_INT, x, x, title, xtitle, ytitle, units, description, &
+                  x_units)
   end subroutine
-  subroutine plot_int32_2(file, path, data, x, y, title, xtitle, ytitle)
+  subroutine plot_int32_2(file, path, data, x, y, title, xtitle, ytitle, units, description, x_units, y_units)
     character(len=*), intent(in) :: file, path
     integer(int32), intent(in) :: data(:, :)
     real(real64), intent(in) :: x(:), y(:)
-    character(len=*), intent(in), optional :: title, xtitle, ytitle
-    call plot_any(path, file, data, shape(data), VIDEZ5_INT, x, y, title, xtitle, ytitle)
+    character(len=*), intent(in), optional :: title, xtitle, ytitle, units, description, x_units, y_units
+    call plot_any(path, file, data, shape(data), VIDEZ5_INT, x, y, title, xtitle, ytitle, units, description, &
+                  x_units, y_units)
   end subroutine
 
   ! The same through a held handle.
-  subroutine held_dump_real64_1(handle, path, array)
+  subroutine held_dump_real64_1(handle, path, array, units, description)
     integer, intent(in) :: handle
     character(len=*), intent(in) :: path
     real(real64), intent(in) :: array(:)
-    call dump_any(path, '', array, shape(array), VIDEZ5_DOUBLE, 0, handle=handle)
+    character(len=*), intent(in), optional :: units, description
+    call dump_any(path, '', units, description, array, shape(array), VIDEZ5_DOUBLE, 0, handle=handle)
   end subroutine
-  subroutine held_dump_real64_2(handle, path, array)
+  subroutine held_dump_real64_2(handle, path, array, units, description)
     integer, intent(in) :: handle
     character(len=*), intent(in) :: path
     real(real64), intent(in) :: array(:, :)
-    call dump_any(path, '', array, shape(array), VIDEZ5_DOUBLE, 0, handle=handle)
+    character(len=*), intent(in), optional :: units, description
+    call dump_any(path, '', units, description, array, shape(array), VIDEZ5_DOUBLE, 0, handle=handle)
   end subroutine
-  subroutine held_dump_real64_3(handle, path, array)
+  subroutine held_dump_real64_3(handle, path, array, units, description)
     integer, intent(in) :: handle
     character(len=*), intent(in) :: path
     real(real64), intent(in) :: array(:, :, :)
-    call dump_any(path, '', array, shape(array), VIDEZ5_DOUBLE, 0, handle=handle)
+    character(len=*), intent(in), optional :: units, description
+    call dump_any(path, '', units, description, array, shape(array), VIDEZ5_DOUBLE, 0, handle=handle)
   end subroutine
-  subroutine held_dump_int32_1(handle, path, array)
+  subroutine held_dump_int32_1(handle, path, array, units, description)
     integer, intent(in) :: handle
     character(len=*), intent(in) :: path
     integer(int32), intent(in) :: array(:)
-    call dump_any(path, '', array, shape(array), VIDEZ5_INT, 0, handle=handle)
+    character(len=*), intent(in), optional :: units, description
+    call dump_any(path, '', units, description, array, shape(array), VIDEZ5_INT, 0, handle=handle)
   end subroutine
-  subroutine held_dump_int32_2(handle, path, array)
+  subroutine held_dump_int32_2(handle, path, array, units, description)
     integer, intent(in) :: handle
     character(len=*), intent(in) :: path
     integer(int32), intent(in) :: array(:, :)
-    call dump_any(path, '', array, shape(array), VIDEZ5_INT, 0, handle=handle)
+    character(len=*), intent(in), optional :: units, description
+    call dump_any(path, '', units, description, array, shape(array), VIDEZ5_INT, 0, handle=handle)
   end subroutine
-  subroutine held_dump_int32_3(handle, path, array)
+  subroutine held_dump_int32_3(handle, path, array, units, description)
     integer, intent(in) :: handle
     character(len=*), intent(in) :: path
     integer(int32), intent(in) :: array(:, :, :)
-    call dump_any(path, '', array, shape(array), VIDEZ5_INT, 0, handle=handle)
+    character(len=*), intent(in), optional :: units, description
+    call dump_any(path, '', units, description, array, shape(array), VIDEZ5_INT, 0, handle=handle)
   end subroutine
-  subroutine held_dump_char_1(handle, path, array)
+  subroutine held_dump_char_1(handle, path, array, units, description)
     integer, intent(in) :: handle
     character(len=*), intent(in) :: path
     character(len=*), intent(in) :: array(:)
-    call dump_any(path, '', array, shape(array), VIDEZ5_STRING, len(array), handle=handle)
+    character(len=*), intent(in), optional :: units, description
+    call dump_any(path, '', units, description, array, shape(array), VIDEZ5_STRING, len(array), handle=handle)
   end subroutine
-  subroutine held_dump_char_2(handle, path, array)
+  subroutine held_dump_char_2(handle, path, array, units, description)
     integer, intent(in) :: handle
     character(len=*), intent(in) :: path
     character(len=*), intent(in) :: array(:, :)
-    call dump_any(path, '', array, shape(array), VIDEZ5_STRING, len(array), handle=handle)
+    character(len=*), intent(in), optional :: units, description
+    call dump_any(path, '', units, description, array, shape(array), VIDEZ5_STRING, len(array), handle=handle)
   end subroutine
-  subroutine held_dump_char_3(handle, path, array)
+  subroutine held_dump_char_3(handle, path, array, units, description)
     integer, intent(in) :: handle
     character(len=*), intent(in) :: path
     character(len=*), intent(in) :: array(:, :, :)
-    call dump_any(path, '', array, shape(array), VIDEZ5_STRING, len(array), handle=handle)
+    character(len=*), intent(in), optional :: units, description
+    call dump_any(path, '', units, description, array, shape(array), VIDEZ5_STRING, len(array), handle=handle)
+  end subroutine
+  subroutine held_append_real64_0(handle, path, step, units, description)
+    integer, intent(in) :: handle
+    character(len=*), intent(in) :: path
+    real(real64), intent(in) :: step
+    character(len=*), intent(in), optional :: units, description
+    call append_any(path, '', units, description, [step], [integer ::], VIDEZ5_DOUBLE, handle=handle)
+  end subroutine
+  subroutine held_append_real64_1(handle, path, step, units, description)
+    integer, intent(in) :: handle
+    character(len=*), intent(in) :: path
+    real(real64), intent(in) :: step(:)
+    character(len=*), intent(in), optional :: units, description
+    call append_any(path, '', units, description, step, shape(step), VIDEZ5_DOUBLE, handle=handle)
+  end subroutine
+  subroutine held_append_real64_2(handle, path, step, units, description)
+    integer, intent(in) :: handle
+    character(len=*), intent(in) :: path
+    real(real64), intent(in) :: step(:, :)
+    character(len=*), intent(in), optional :: units, description
+    call append_any(path, '', units, description, step, shape(step), VIDEZ5_DOUBLE, handle=handle)
+  end subroutine
+  subroutine held_append_int32_0(handle, path, step, units, description)
+    integer, intent(in) :: handle
+    character(len=*), intent(in) :: path
+    integer(int32), intent(in) :: step
+    character(len=*), intent(in), optional :: units, description
+    call append_any(path, '', units, description, [step], [integer ::], VIDEZ5_INT, handle=handle)
+  end subroutine
+  subroutine held_append_int32_1(handle, path, step, units, description)
+    integer, intent(in) :: handle
+    character(len=*), intent(in) :: path
+    integer(int32), intent(in) :: step(:)
+    character(len=*), intent(in), optional :: units, description
+    call append_any(path, '', units, description, step, shape(step), VIDEZ5_INT, handle=handle)
+  end subroutine
+  subroutine held_append_int32_2(handle, path, step, units, description)
+    integer, intent(in) :: handle
+    character(len=*), intent(in) :: path
+    integer(int32), intent(in) :: step(:, :)
+    character(len=*), intent(in), optional :: units, description
+    call append_any(path, '', units, description, step, shape(step), VIDEZ5_INT, handle=handle)
   end subroutine
   subroutine held_read_real64_1(handle, path, array, status)
     integer, intent(in) :: handle
@@ -476,35 +615,39 @@ contains
     integer, intent(out), optional :: status
     call read_any(path, '', array, shape(array), storage_size(array) / 8, VIDEZ5_STRING, len(array), status, handle=handle)
   end subroutine
-  subroutine held_plot_real64_1(handle, path, data, x, title, xtitle, ytitle)
+  subroutine held_plot_real64_1(handle, path, data, x, title, xtitle, ytitle, units, description, x_units)
     integer, intent(in) :: handle
     character(len=*), intent(in) :: path
     real(real64), intent(in) :: data(:), x(:)
-    character(len=*), intent(in), optional :: title, xtitle, ytitle
-    call plot_any(path, '', data, shape(data), VIDEZ5_DOUBLE, x, x, title, xtitle, ytitle, handle=handle)
+    character(len=*), intent(in), optional :: title, xtitle, ytitle, units, description, x_units
+    call plot_any(path, '', data, shape(data), VIDEZ5_DOUBLE, x, x, title, xtitle, ytitle, units, description, &
+                  x_units, handle=handle)
   end subroutine
-  subroutine held_plot_real64_2(handle, path, data, x, y, title, xtitle, ytitle)
+  subroutine held_plot_real64_2(handle, path, data, x, y, title, xtitle, ytitle, units, description, x_units, y_units)
     integer, intent(in) :: handle
     character(len=*), intent(in) :: path
     real(real64), intent(in) :: data(:, :), x(:), y(:)
-    character(len=*), intent(in), optional :: title, xtitle, ytitle
-    call plot_any(path, '', data, shape(data), VIDEZ5_DOUBLE, x, y, title, xtitle, ytitle, handle=handle)
+    character(len=*), intent(in), optional :: title, xtitle, ytitle, units, description, x_units, y_units
+    call plot_any(path, '', data, shape(data), VIDEZ5_DOUBLE, x, y, title, xtitle, ytitle, units, description, &
+                  x_units, y_units, handle=handle)
   end subroutine
-  subroutine held_plot_int32_1(handle, path, data, x, title, xtitle, ytitle)
+  subroutine held_plot_int32_1(handle, path, data, x, title, xtitle, ytitle, units, description, x_units)
     integer, intent(in) :: handle
     character(len=*), intent(in) :: path
     integer(int32), intent(in) :: data(:)
     real(real64), intent(in) :: x(:)
-    character(len=*), intent(in), optional :: title, xtitle, ytitle
-    call plot_any(path, '', data, shape(data), VIDEZ5_INT, x, x, title, xtitle, ytitle, handle=handle)
+    character(len=*), intent(in), optional :: title, xtitle, ytitle, units, description, x_units
+    call plot_any(path, '', data, shape(data), VIDEZ5_INT, x, x, title, xtitle, ytitle, units, description, &
+                  x_units, handle=handle)
   end subroutine
-  subroutine held_plot_int32_2(handle, path, data, x, y, title, xtitle, ytitle)
+  subroutine held_plot_int32_2(handle, path, data, x, y, title, xtitle, ytitle, units, description, x_units, y_units)
     integer, intent(in) :: handle
     character(len=*), intent(in) :: path
     integer(int32), intent(in) :: data(:, :)
     real(real64), intent(in) :: x(:), y(:)
-    character(len=*), intent(in), optional :: title, xtitle, ytitle
-    call plot_any(path, '', data, shape(data), VIDEZ5_INT, x, y, title, xtitle, ytitle, handle=handle)
+    character(len=*), intent(in), optional :: title, xtitle, ytitle, units, description, x_units, y_units
+    call plot_any(path, '', data, shape(data), VIDEZ5_INT, x, y, title, xtitle, ytitle, units, description, &
+                  x_units, y_units, handle=handle)
   end subroutine
 
   ! ---- shape query
@@ -574,11 +717,12 @@ contains
 
   ! ---- the bodies
 
-  ! The array's own sizes and element type, never an element more.
-  ! The file comes before the array: gfortran passes a hidden length for a
-  ! character array given as type(*), which would shift the file name's.
-  subroutine dump_any(path, file, array, sizes, type_code, string_length, handle)
+  ! The array's own sizes and element type, never an element more. Every text
+  ! comes before the array: gfortran passes a hidden length for a character
+  ! array given as type(*), which would shift the lengths of the texts after it.
+  subroutine dump_any(path, file, units, description, array, sizes, type_code, string_length, handle)
     character(len=*), intent(in) :: path, file
+    character(len=*), intent(in), optional :: units, description
     type(*), dimension(*), intent(in) :: array
     integer, intent(in) :: sizes(:), type_code, string_length
     integer, intent(in), optional :: handle
@@ -586,12 +730,32 @@ contains
     if (refused_empty('videz5_dump', path, product(sizes), 'WRITTEN')) return
     dims = 0
     dims(:size(sizes)) = sizes
+    call describe(units, description)
     if (present(handle)) then
       call ftoc_h5dump_data_id(handle, path, len_trim(path), array, dims(1), dims(2), dims(3), type_code, &
                                string_length)
     else
       call ftoc_h5dump_data(file, len_trim(file), path, len_trim(path), array, dims(1), dims(2), dims(3), &
                             type_code, string_length)
+    end if
+  end subroutine
+
+  ! One step: its own sizes (none for a scalar) and element type.
+  subroutine append_any(path, file, units, description, step, sizes, type_code, handle)
+    character(len=*), intent(in) :: path, file
+    character(len=*), intent(in), optional :: units, description
+    type(*), dimension(*), intent(in) :: step
+    integer, intent(in) :: sizes(:), type_code
+    integer, intent(in), optional :: handle
+    integer :: dims(2)
+    if (refused_empty('videz5_append', path, product(sizes), 'WRITTEN')) return
+    dims = 0
+    dims(:size(sizes)) = sizes
+    call describe(units, description)
+    if (present(handle)) then
+      call ftoc_h5append_data_id(handle, path, len_trim(path), step, dims(1), dims(2), type_code)
+    else
+      call ftoc_h5append_data(file, len_trim(file), path, len_trim(path), step, dims(1), dims(2), type_code)
     end if
   end subroutine
 
@@ -626,12 +790,13 @@ contains
 
   ! Without any title the no-title entry is used, which keeps a record's stored
   ! titles. The typed entries see the data through a pointer of its own type.
-  subroutine plot_any(path, file, data, sizes, type_code, x, y, title, xtitle, ytitle, handle)
+  subroutine plot_any(path, file, data, sizes, type_code, x, y, title, xtitle, ytitle, units, description, x_units, &
+                      y_units, handle)
     character(len=*), intent(in) :: path, file
     type(*), dimension(*), intent(in), target :: data
     integer, intent(in) :: sizes(:), type_code
     real(real64), intent(in), target :: x(:), y(:)
-    character(len=*), intent(in), optional :: title, xtitle, ytitle
+    character(len=*), intent(in), optional :: title, xtitle, ytitle, units, description, x_units, y_units
     integer, intent(in), optional :: handle
     real(real64), pointer :: axis(:)
     real(c_double), pointer :: doubles(:)
@@ -644,7 +809,13 @@ contains
     ! A record with one count above 1 keeps its axis values in "Y": one row
     ! (or 1-D data) hands it x.
     axis => y
-    if (ny == 1 .and. nx > 1) axis => x
+    if (ny == 1 .and. nx > 1) then
+      ! "X" then holds x(1) and "Y" the rest of x: both are in x's units.
+      axis => x
+      call describe(units, description, x_units, x_units)
+    else
+      call describe(units, description, x_units, y_units)
+    end if
     titled = present(title) .or. present(xtitle) .or. present(ytitle)
     if (present(handle)) then
       call ftoc_printh5_id(handle, path, len_trim(path), data, type_code, x, axis, nx, ny, merge(1, 0, titled), &
@@ -699,6 +870,14 @@ contains
     end if
     call say('AXIS SIZE MISMATCH IN videz5_plot( ' // trim(path) // ' ): ' // trim(sizes) // ', NOTHING WRITTEN')
   end function
+
+  ! Describes the next write, when anything was given for it.
+  subroutine describe(units, description, x_units, y_units)
+    character(len=*), intent(in), optional :: units, description, x_units, y_units
+    if (.not. (present(units) .or. present(description) .or. present(x_units) .or. present(y_units))) return
+    call ftoc_describe_next(text(units), len(text(units)), text(description), len(text(description)), &
+                            text(x_units), len(text(x_units)), text(y_units), len(text(y_units)))
+  end subroutine
 
   pure function text(s) result(t)
     character(len=*), intent(in), optional :: s

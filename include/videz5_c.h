@@ -231,6 +231,33 @@ VIDEZ5_API void ftoc_flush_file_id_(const int* file_id, int* status);
  */
 VIDEZ5_API void ftoc_defer_commits_id_(const int* file_id, const int* calls, const double* seconds);
 
+/*
+ * Time series: adds one step to the dataset at path, which grows along its
+ * slowest HDF5 dimension. dim1, dim2 are the Fortran sizes of one step (0 =
+ * absent; both 0: a scalar), type_code VIDEZ5_DOUBLE or VIDEZ5_INT. The first
+ * step creates the dataset (steps, then the step's dimensions reversed),
+ * chunked and unlimited along the steps; a later step of another shape or
+ * element type is refused with one line and the stored steps stay.
+ */
+VIDEZ5_API void ftoc_h5append_data_(const char* name, const unsigned int* name_length, const char* path,
+                         const unsigned int* path_length, const void* data, const unsigned int* dim1,
+                         const unsigned int* dim2, const int* type_code);
+/*
+ * Describes the calling thread's next dump, append or plot record (whichever
+ * comes first takes it, also when it is refused): fixed-length string
+ * attributes "units" and "long_name" on the dataset written (a plot record's
+ * "data"), and "units" on a record's "X" and "Y". A length of 0 leaves that
+ * attribute as stored. Written in the same file open as the data.
+ */
+VIDEZ5_API void ftoc_describe_next_(const char* units, const unsigned int* units_length, const char* long_name,
+                         const unsigned int* long_name_length, const char* x_units,
+                         const unsigned int* x_units_length, const char* y_units,
+                         const unsigned int* y_units_length);
+/* The same through a held handle (see the held files above). */
+VIDEZ5_API void ftoc_h5append_data_id_(const int* file_id, const char* path, const unsigned int* path_length,
+                                       const void* data, const unsigned int* dim1, const unsigned int* dim2,
+                                       const int* type_code);
+
 #ifdef __cplusplus
 }
 #endif

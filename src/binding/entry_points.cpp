@@ -3,9 +3,13 @@
 // length arguments a Fortran compiler appends are simply not declared here.
 #include "videz5_c.h"
 #include "bodies.hpp"
+#include "next_description.hpp"
 #include "guarded_entry.hpp"
 #include "array_sizes.hpp"
+#include "next_description.hpp"
 #include "../access/access.hpp"
+#include "../plot/plot.hpp"
+#include "../plot/plot.hpp"
 #include "../transfer/transfer.hpp"
 #include "../detail/say.hpp"
 
@@ -13,6 +17,7 @@
 
 namespace {
 
+using videz5::detail::by_name;
 using videz5::detail::CallTarget;
 using videz5::detail::Hid;
 
@@ -25,9 +30,6 @@ bool string_length_ok(const char* entry, const std::string& path, int type_code,
     return false;
 }
 
-videz5::detail::OpenTarget by_name(const char* name, const unsigned int* name_length, bool reading) {
-    return [=] { return CallTarget::by_name(name, name_length, reading); };
-}
 
 }  // namespace
 
@@ -37,6 +39,8 @@ void dump_entry(const char* entry, const OpenTarget& open_target, const char* pa
                 const void* data, const unsigned int* dim1, const unsigned int* dim2, const unsigned int* dim3,
                 const int* type_code, const int* string_length) {
     if (!valid_element_code(*type_code)) std::abort();
+    // Taken even when the write is then refused: never handed on to a later one.
+    const auto description = take_next_description();
     const std::string path_text = charToString(path, path_length);
     if (!string_length_ok(entry, path_text, *type_code, string_length)) return;
     if (!dump_sizes_ok(entry, path_text, data, *dim1, *dim2, *dim3, element_code_size(*type_code, *string_length)))
@@ -44,7 +48,7 @@ void dump_entry(const char* entry, const OpenTarget& open_target, const char* pa
     Hid type = make_element_type(*type_code, *string_length);
     CallTarget file = open_target();
     if (file.refused()) return;
-    dump_at(file.get(), path_text, data, *dim1, *dim2, *dim3, type.get());
+    dump_at(file.get(), path_text, data, *dim1, *dim2, *dim3, type.get(), given(description));
     file.written();
 }
 
@@ -52,11 +56,12 @@ template <typename T>
 void plot_entry(const char* entry, const OpenTarget& open_target, const char* path, const unsigned int* path_length,
                 const T* data, const double* x, const double* y, const unsigned int* nx, const unsigned int* ny,
                 std::vector<std::string> titles) {
+    const auto description = take_next_description();
     const std::string path_text = charToString(path, path_length);
     if (!plot_sizes_ok(entry, path_text, data, sizeof(T), x, y, *nx, *ny)) return;
     CallTarget file = open_target();
     if (file.refused()) return;
-    printh5(file.get(), path_text, data, x, y, nx, ny, titles);
+    plot_record(file.get(), path_text, data, x, y, nx, ny, titles, given(description));
     file.written();
 }
 

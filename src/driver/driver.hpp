@@ -27,4 +27,17 @@ void set_durable(bool on);
 // Forces a file's bytes, and its name in its directory, to disk (the durable mode).
 bool sync_file_and_directory(int fd, const char* name);
 
+// While one lives, raw data that this thread writes within [addr, addr + size)
+// (a series' partly filled chunk) changes only bytes that no reader sees yet
+// (its next step, beyond the stored extent, which the metadata committed after
+// it makes visible) and rewrites the others with the values they hold: a kill
+// before that commit leaves the file as it was, so such writes need no undo.
+class UnseenRawWrites {
+public:
+    UnseenRawWrites(haddr_t addr, hsize_t size);
+    ~UnseenRawWrites();
+    UnseenRawWrites(const UnseenRawWrites&) = delete;
+    UnseenRawWrites& operator=(const UnseenRawWrites&) = delete;
+};
+
 }  // namespace videz5::detail

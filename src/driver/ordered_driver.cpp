@@ -229,6 +229,27 @@ bool index_node_shrinks(const State& s) {
     return false;
 }
 
+// Whether the commit adds an entry in place to a chunk index node (a B-tree
+// node of type 1): a series grown by a new chunk. The dataset's header, which
+// states the new extent, is written before the node in the order above; half
+// of it would show a step whose chunk the index does not list yet.
+bool chunk_index_grows(const State& s) {
+    const FileView file{s.committed, s.known};
+    for (const auto& [addr, r] : s.pending)
+        if (r.type == H5FD_MEM_BTREE && r.bytes.size() > 5 && std::memcmp(r.bytes.data(), "TREE", 4) == 0 &&
+            r.bytes[4] == 1 && rewrites_known_object(file, r))
+            return true;
+    return false;
+}
+
+// The range of UnseenRawWrites; empty when none lives.
+thread_local haddr_t unseen_from = 0, unseen_to = 0;
+
+// Whether a raw write over bytes already in the file must keep their old values first.
+bool needs_undo(const State& s, haddr_t addr, std::size_t size) {
+    return addr < s.epoch_eof && !(addr >= unseen_from && addr + size <= unseen_to);
+}
+
 // False: no journal, and the change must not go ahead.
 bool start_journal(State& s) {
     if (s.journal.active() || s.journal_unavailable) return true;
@@ -273,7 +294,7 @@ bool commit(State& s) {
     if (s.pending.empty()) return end_epoch(s);
     const std::vector<CommitStep> order = commit_order(s.pending, FileView{s.committed, s.known});
 
-    if (s.journal_epoch || s.journal_always || index_node_shrinks(s)) {
+    if (s.journal_epoch || s.journal_always || index_node_shrinks(s) || chunk_index_grows(s)) {
         for (const auto& [addr, r] : s.pending)
             if (!journal_change(s, addr, r.bytes.size())) return false;
         if (durable() && !s.journal.sync()) return false;
@@ -573,7 +594,7 @@ herr_t driver_write(H5FD_t* file, H5FD_mem_t type, hid_t, haddr_t addr, size_t s
         // the file, the old values are kept first: the whole epoch can then be
         // undone, the array with everything that belongs with it.
         if (type == H5FD_MEM_DRAW && !touches_pending) {
-            if (addr < s.epoch_eof) {
+            if (needs_undo(s, addr, size)) {
                 s.journal_epoch = true;
                 if (!journal_change(s, addr, size) || (durable() && !s.journal.sync())) return false;
             }
@@ -581,7 +602,7 @@ herr_t driver_write(H5FD_t* file, H5FD_mem_t type, hid_t, haddr_t addr, size_t s
             s.eof = std::max(s.eof, addr + size);
             return true;
         }
-        if (type == H5FD_MEM_DRAW && addr < s.epoch_eof) s.journal_epoch = true;
+        if (type == H5FD_MEM_DRAW && needs_undo(s, addr, size)) s.journal_epoch = true;
         // Once HDF5 writes its own superblock, the cleared copy has served.
         if (s.superblock_addr != HADDR_UNDEF && addr < s.superblock_addr + kNewSuperblock &&
             addr + size > s.superblock_addr)
@@ -710,6 +731,12 @@ std::string take_failed_close(const std::string& name) {
     failed_closes.erase(found);
     return cause.empty() ? "unknown error" : cause;
 }
+
+UnseenRawWrites::UnseenRawWrites(haddr_t addr, hsize_t size) {
+    unseen_from = addr;
+    unseen_to = addr + size;
+}
+UnseenRawWrites::~UnseenRawWrites() { unseen_from = unseen_to = 0; }
 
 bool durable() { return durable_flag().load(); }
 void set_durable(bool on) { durable_flag().store(on); }

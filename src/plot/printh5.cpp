@@ -1,5 +1,6 @@
 // Plot records: data with its Y and X axes and three titles in one group.
 #include "videz5_c.h"
+#include "plot.hpp"
 #include "../access/access.hpp"
 #include "../transfer/transfer.hpp"
 
@@ -34,7 +35,7 @@ int write_nxdata_attributes(hid_t record, int written_rank) {
 template <typename T>
 int write_record(hid_t loc_id, const std::string& path, const T* data, hid_t data_type, const double* x,
                   const double* y, const unsigned int* nx, const unsigned int* ny,
-                  std::vector<std::string>& titles) {
+                  std::vector<std::string>& titles, const videz5::detail::Description* description) {
     using videz5::detail::DatasetWrite;
     videz5::detail::PathWalk walk(loc_id, path, 1, true);
     const hid_t record = walk.deepest();
@@ -79,6 +80,13 @@ int write_record(hid_t loc_id, const std::string& path, const T* data, hid_t dat
     // Additive: the six datasets above are what stored files and their readers rely on.
     // A "data" written without failure has exactly the rank just asked for.
     if (write_nxdata_attributes(record, data_status >= 0 ? rank : -1) < 0) record_status = -1;
+    if (description != nullptr && record_status >= 0) {
+        using videz5::detail::describe_at;
+        const int statuses[] = {describe_at(record, "data", description->units, description->long_name),
+                                describe_at(record, "X", description->x_units, ""),
+                                describe_at(record, "Y", description->y_units, "")};
+        if (*std::min_element(std::begin(statuses), std::end(statuses)) < 0) record_status = -1;
+    }
     return record_status;
 }
 
@@ -86,10 +94,26 @@ int write_record(hid_t loc_id, const std::string& path, const T* data, hid_t dat
 
 void printh5(hid_t loc_id, const std::string& path, const double* data, const double* x, const double* y,
              const unsigned int* nx, const unsigned int* ny, std::vector<std::string>& titles) {
-    write_record(loc_id, path, data, H5T_NATIVE_DOUBLE, x, y, nx, ny, titles);
+    write_record(loc_id, path, data, H5T_NATIVE_DOUBLE, x, y, nx, ny, titles, nullptr);
 }
 
 void printh5(hid_t loc_id, const std::string& path, const int* data, const double* x, const double* y,
              const unsigned int* nx, const unsigned int* ny, std::vector<std::string>& titles) {
-    write_record(loc_id, path, data, H5T_NATIVE_INT, x, y, nx, ny, titles);
+    write_record(loc_id, path, data, H5T_NATIVE_INT, x, y, nx, ny, titles, nullptr);
 }
+
+namespace videz5::detail {
+
+int plot_record(hid_t loc_id, const std::string& path, const double* data, const double* x, const double* y,
+                const unsigned int* nx, const unsigned int* ny, std::vector<std::string>& titles,
+                const Description* description) {
+    return write_record(loc_id, path, data, H5T_NATIVE_DOUBLE, x, y, nx, ny, titles, description);
+}
+
+int plot_record(hid_t loc_id, const std::string& path, const int* data, const double* x, const double* y,
+                const unsigned int* nx, const unsigned int* ny, std::vector<std::string>& titles,
+                const Description* description) {
+    return write_record(loc_id, path, data, H5T_NATIVE_INT, x, y, nx, ny, titles, description);
+}
+
+}  // namespace videz5::detail

@@ -42,6 +42,14 @@ std::vector<hsize_t> dump_dims(unsigned int dim1, unsigned int dim2, unsigned in
     return dims;
 }
 
+Hid whole_read_access() {
+    // A whole dataset is read once: HDF5's chunk cache would only copy each
+    // chunk (a series' piece) once more on its way into the buffer.
+    Hid access(H5Pcreate(H5P_DATASET_ACCESS), H5Pclose);
+    if (access.valid() && H5Pset_chunk_cache(access.get(), 0, 0, 1.0) < 0) access.reset();
+    return access;
+}
+
 Hid open_dataset_at(hid_t loc_id, const std::string& path) {
     PathWalk walk(loc_id, path, 0, false);
     if (walk.deepest() < 0) return Hid();
@@ -49,9 +57,8 @@ Hid open_dataset_at(hid_t loc_id, const std::string& path) {
     ErrorPrintingOff quiet;
     const char* name = walk.last_component().c_str();
     if (H5Lexists(walk.deepest(), name, H5P_DEFAULT) <= 0) return Hid();
-    Hid object = own_object(H5Oopen(walk.deepest(), name, H5P_DEFAULT));
-    if (!object.valid() || H5Iget_type(object.get()) != H5I_DATASET) return Hid();
-    return object;
+    // Anything else there (a group) does not open as a dataset.
+    return own_dataset(H5Dopen2(walk.deepest(), name, whole_read_access().get()));
 }
 
 }  // namespace videz5::detail
@@ -125,17 +132,23 @@ int open_for_read(hid_t loc_id, const std::string& path, const std::vector<hsize
 }
 
 int dump_at(hid_t loc_id, const std::string& path, const void* data, unsigned int dim1, unsigned int dim2,
-            unsigned int dim3, hid_t type_id) {
+            unsigned int dim3, hid_t type_id, const Description* description) {
     PathWalk walk(loc_id, path, 0, true);
     // The same list that the checked read compares a buffer's sizes against.
     const std::vector<hsize_t> dims = dump_dims(dim1, dim2, dim3);
-    return H5LTmake_dataset_sane(walk.deepest(), walk.last_component().c_str(), static_cast<int>(dims.size()),
-                                 dims.data(), type_id, data);
+    const char* name = walk.last_component().c_str();
+    const int status = H5LTmake_dataset_sane(walk.deepest(), name, static_cast<int>(dims.size()), dims.data(),
+                                             type_id, data);
+    // A refused write keeps what the dataset said about itself too.
+    if (status < 0 || description == nullptr) return status;
+    return describe_at(walk.deepest(), name, description->units, description->long_name);
 }
 
 herr_t read_at(hid_t loc_id, const std::string& path, void* buffer, hid_t type_id) {
     PathWalk walk(loc_id, path, 0, false);
-    return H5LTread_dataset(walk.deepest(), walk.last_component().c_str(), type_id, buffer);
+    Hid dataset = own_dataset(H5Dopen2(walk.deepest(), walk.last_component().c_str(), whole_read_access().get()));
+    if (!dataset.valid()) return -1;
+    return H5Dread(dataset.get(), type_id, H5S_ALL, H5S_ALL, H5P_DEFAULT, buffer);
 }
 
 }  // namespace videz5::detail

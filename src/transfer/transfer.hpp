@@ -29,10 +29,18 @@ inline std::size_t element_code_size(int code, int string_length) {
 // order: reversed, sizes of 0 dropped, a single size 1 when all are 0.
 std::vector<hsize_t> dump_dims(unsigned int dim1, unsigned int dim2, unsigned int dim3);
 
+// What a write says about its dataset besides the values: the attributes
+// "units" and "long_name" (and for a plot record, "units" of its axes "X" and
+// "Y"). An empty text is not given: the stored attribute, if any, stays.
+struct Description {
+    std::string units, long_name, x_units, y_units;
+};
+
 // The array dump and read at a path, as h5dump_data and h5read_data, with
-// what happened: the guarded write's status, the read's.
+// what happened: the guarded write's status, the read's. The dump also
+// writes the description's units and long_name on the dataset it wrote.
 int dump_at(hid_t loc_id, const std::string& path, const void* data, unsigned int dim1, unsigned int dim2,
-            unsigned int dim3, hid_t type_id);
+            unsigned int dim3, hid_t type_id, const Description* description = nullptr);
 herr_t read_at(hid_t loc_id, const std::string& path, void* buffer, hid_t type_id);
 
 // The checks of the checked read: the dataset at path, opened into dataset,
@@ -42,8 +50,11 @@ herr_t read_at(hid_t loc_id, const std::string& path, void* buffer, hid_t type_i
 int open_for_read(hid_t loc_id, const std::string& path, const std::vector<hsize_t>& dims, hid_t type_id,
                   Hid& dataset, std::vector<hsize_t>& stored_dims);
 
+// Access properties for reading a dataset whole: no chunk cache.
+Hid whole_read_access();
+
 // The dataset at path below loc_id, opened without creating or printing
-// anything; invalid when there is no dataset there.
+// anything (for a whole read); invalid when there is no dataset there.
 Hid open_dataset_at(hid_t loc_id, const std::string& path);
 
 // What a write that the ranks of an MPI job make together changes in the
@@ -121,5 +132,19 @@ int reads_exactly(hid_t dataset, hid_t memory_type);
 // object: a scalar holding values[0], or with as_array a 1-D array of them all.
 // Negative on failure.
 int write_string_attribute(hid_t object, const char* name, const std::vector<std::string>& values, bool as_array);
+
+// Writes the given units and long_name attributes on object (replaced whole,
+// never cut); negative on failure.
+int describe(hid_t object, const std::string& units, const std::string& long_name);
+// The same on the object name below loc_id; nothing is opened when neither is given.
+int describe_at(hid_t loc_id, const char* name, const std::string& units, const std::string& long_name);
+
+// Adds one step of Fortran sizes dim1 x dim2 (0 = absent; both 0: a scalar)
+// to the series at path, creating it (and its groups) at the first step. A
+// series is chunked and unlimited along its slowest dimension, the steps; a
+// step of another shape or element type, or a dataset that is no series, is
+// refused with one line naming entry, and the stored steps stay. 0 or negative.
+int append_at(const char* entry, hid_t loc_id, const std::string& path, const void* data, unsigned int dim1,
+              unsigned int dim2, hid_t type_id, const Description& description);
 
 }  // namespace videz5::detail

@@ -93,7 +93,8 @@ def check_module(d):
         expect(t.read() == "not hdf5\n", "notes.txt changed")
     with h5py.File(os.path.join(d, "module.h5"), "r") as f:
         expect(sorted(f.keys()) == ["held", "int", "real", "text"], f"top level: {sorted(f.keys())}")
-        expect(sorted(f["held"].keys()) == ["below", "k", "p", "t"], f"held/: {sorted(f['held'].keys())}")
+        expect(sorted(f["held"].keys()) == ["below", "k", "p", "s", "t"], f"held/: {sorted(f['held'].keys())}")
+        expect(f["held/k"].attrs.get("units") == b"1" and f["held/s"].maxshape == (None,), "held: units, series")
         expect_record(f, "held/p", np.arange(1, 6.0), np.arange(1, 6.0), [1.0], ["t", "x", "y"])
         expect(sorted(f["real"].keys()) == ["cube", "every_other", "line", "t"], "real/: an empty array was written")
         expect_datasets(f, [
@@ -108,6 +109,7 @@ def check_module(d):
             ("text/grid", (2, 2), "S", [[b"a     ", b"bb    "], [b"ccc   ", b"dddd  "]], 6),
             ("held/t", (3, 4), "f8", fortran(4, 3, scale=0.5)),
             ("held/k", (3,), "i4", [7, 8, 9]),
+            ("held/s", (2,), "f8", [0.5, 1.5]),
             ("held/below/v", (5,), "f8", np.arange(1, 6.0))])
 
 
@@ -198,6 +200,38 @@ def check_module_plots(d):
            "images written for records that are not there")
 
 
+def expect_text_attrs(obj, **wanted):
+    """Exactly these attributes, each a scalar fixed-length ASCII string."""
+    expect(sorted(obj.attrs.keys()) == sorted(wanted), f"{obj.name}: attributes {sorted(obj.attrs.keys())}")
+    for name, value in wanted.items():
+        a = obj.attrs.get_id(name) if name in obj.attrs else None
+        expect(a is not None and a.shape == () and not a.get_type().is_variable_str()
+               and a.get_type().get_cset() == h5py.h5t.CSET_ASCII and obj.attrs[name] == value.encode(),
+               f"{obj.name}@{name}: not {value!r} in a fixed-length ASCII string")
+
+
+def check_series(d):
+    k = np.arange(1, 6)
+    with h5py.File(os.path.join(d, "series.h5"), "r") as f:
+        # path: values, chunk shape (256 KiB of steps), attributes; every series unlimited along its steps.
+        series = {"scalar/e": (k * 0.5, (32768,), {"units": "J", "long_name": "kinetic energy"}),
+                  "runs/v": (k[:, None] * 10 + np.arange(1, 4), (10922, 3), {}),
+                  "g": ((k[:, None] + np.arange(1, 7) / 10).reshape(5, 3, 2), (5461, 3, 2), {}),
+                  "n": (np.stack([k, -k], axis=1), (32768, 2), {})}
+        for path, (values, chunks, attrs) in series.items():
+            expect_dataset(f, path, values.shape, "i4" if path == "n" else "f8", values)
+            expect(f[path].chunks == chunks and f[path].maxshape == (None,) + values.shape[1:],
+                   f"{path}: chunks {f[path].chunks}, maxshape {f[path].maxshape}")
+            expect_text_attrs(f[path], **attrs)
+        expect_dataset(f, "fixed", (2,), "f8", [3, 4])
+        for path, attrs in (("fixed", {"units": "km/s", "long_name": "fixed size"}), ("plain", {}),
+                            ("plots/T/data", {"units": "K", "long_name": "temperature"}),
+                            ("plots/T/X", {"units": "m"}), ("plots/T/Y", {"units": "s"}),
+                            ("plots/line/data", {"units": "m/s"}), ("plots/line/X", {"units": "m"}),
+                            ("plots/line/Y", {"units": "m"})):
+            expect_text_attrs(f[path], **attrs)
+
+
 def check_legacy(d):
     with h5py.File(os.path.join(d, "legacy.h5"), "r") as f:
         expect_datasets(f, [("old/a", (2, 3), "f8", fortran(3, 2)), ("old/k", (4,), "i4", [10, 20, 30, 40])])
@@ -214,6 +248,7 @@ CASES = {
     "test_checked_entries": (0, check_checked_entries, write_foreign),
     "test_permissions": (0, check_permissions, write_archived),
     "test_module_plots": (0, check_module_plots),
+    "test_series": (0, check_series),
 }
 
 

@@ -127,6 +127,9 @@ program bad_inputs
   call ftoc_printh5_double(keep, len(keep), 'huge', 4, t, x, y, 100000, 100000, 't', 1, 'x', 1, 'y', 1)
   call ftoc_printh5_int_notitle(keep, len(keep), 'huge', 4, [1, 2], x, y, -1, 1)
   call ftoc_h5dump_data('never.h5', 8, 'huge', 4, t, -1, 0, 0, VIDEZ5_DOUBLE, 0)
+  call ftoc_h5append_data(keep, len(keep), 'huge', 4, t, 100000, 100000, VIDEZ5_DOUBLE)
+  call ftoc_h5append_data('never.h5', 8, 'huge', 4, words, 2, 0, VIDEZ5_STRING)
+  call ftoc_h5append_data('never.h5', 8, 'huge', 4, t, 4, 3, -1)
 
   call section('zero sizes and titles of length 0')
   call ftoc_h5dump_data(keep, len(keep), 'zero', 4, t, 0, 0, 0, VIDEZ5_DOUBLE, 0)

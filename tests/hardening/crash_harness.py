@@ -36,7 +36,7 @@ RESUME_CALLS = 12
 
 def expected(c):
     """{path: value} that call c of crash_writer.f90 writes, Fortran sizes reversed; None: a group."""
-    op = (c - 1) % 6
+    op = (c - 1) % 7
     i16 = np.arange(1, 17)
     x, y = c + 0.5 * i16, c - 0.5 * i16
     if op == 0:
@@ -55,7 +55,12 @@ def expected(c):
         return {r + "/data": c * 10 + np.arange(1, 11), r + "/Y": y[:10], r + "/X": x[:1],
                 r + "/title": np.array([b"counts"]), r + "/xtitle": np.array([b"i"]),
                 r + "/ytitle": np.array([b"n"])}
-    return {f"held/h{c}": None}
+    if op == 5:
+        return {f"held/h{c}": None}
+    # The series as they stand after call c: one step per call 7, 14, ... up to c.
+    steps = np.arange(7, c + 1, 7)
+    return {"series/energy": steps + 0.25,
+            "series/frames": (steps[:, None] + np.arange(1, 14401) / 1e5).reshape(-1, 120, 120)}
 
 
 MISSING = object()  # what an unlisted or unreadable path holds: it matches nothing

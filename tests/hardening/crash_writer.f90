@@ -21,8 +21,8 @@ program crash_writer
   character(len=131) :: arg = ' '
   character(len=32) :: path
   character(len=12) :: words(4), title
-  double precision :: small(12, 6), field(200, 100), data(16, 12), x(16), y(16)
-  integer :: counts(10), calls = 1000000, first = 1, writer = 0, held = 0, c, i, fid, gid, hid
+  double precision :: small(12, 6), field(200, 100), data(16, 12), x(16), y(16), frame(120, 120)
+  integer :: counts(10), calls = 1000000, first = 1, writer = 0, held = 0, c, i, fid, gid, hid, rank, dims(3)
   logical :: go
 
   ! A slash ends the list: missing arguments keep their defaults.
@@ -56,8 +56,8 @@ program crash_writer
     x = [(c + 0.5d0 * i, i = 1, 16)]
     y = [(merge(writer, c, writer > 0) - 0.5d0 * i, i = 1, 16)]
     if (writer > 0) write(path, '(a,i0,a,a,i0)') 'w', writer, '/', shared_kinds(mod(c, 3) + 1:mod(c, 3) + 1), c
-    ! 0 to 5: the crash workload; 6 to 8: a writer of a shared file.
-    select case (merge(6 + mod(c, 3), mod(c - 1, 6), writer > 0))
+    ! 0 to 6: the crash workload; 7 to 9: a writer of a shared file.
+    select case (merge(7 + mod(c, 3), mod(c - 1, 7), writer > 0))
     case (0)  ! a new dataset in a group that changes every ten of these
       small = reshape([(c + i / 1000d0, i = 1, size(small))], shape(small))
       write(path, '(a,i0,a,i0)') 'new/g', (c - 1) / 60, '/d', c
@@ -97,15 +97,24 @@ program crash_writer
       call ftoc_open_group_id(fid, trim(path), len_trim(path), gid)
       call ftoc_close_group_id(gid)
       if (held == 0) call ftoc_close_file_id(fid)
-    case (6)  ! a new 160 KB array
+    case (6)  ! a step appended to a scalar series and to one of 14400 doubles (two to a chunk),
+      ! unless a killed run already added it, as a restarted job would check
+      call dims_of('series/frames')
+      if (rank < 0 .or. dims(3) < c / 7) then
+        frame = reshape([(c + i / 1d5, i = 1, size(frame))], shape(frame))
+        call append('series/frames', frame, 120, 120)
+      end if
+      call dims_of('series/energy')
+      if (rank < 0 .or. dims(1) < c / 7) call append('series/energy', [c + 0.25d0], 0, 0)
+    case (7)  ! a new 160 KB array
       field = reshape([(writer * 1000000d0 + c + i / 100000d0, i = 1, size(field))], shape(field))
       call put(trim(path), field, size(field), 0, 0, VIDEZ5_DOUBLE, 0)
-    case (7)  ! a new plot record
+    case (8)  ! a new plot record
       data = reshape([(writer * 1000d0 + c + i / 1000d0, i = 1, size(data))], shape(data))
       write(title, '(a,i0,a,i0)') 'w', writer, ' c', c
       call ftoc_printh5_double(f, len(f), trim(path), len_trim(path), data, x, y, 16, 12, title, len_trim(title), &
                                'x', 1, 'y', 1)
-    case (8)  ! three new ints
+    case (9)  ! three new ints
       counts(:3) = [(writer * 1000 + c * 10 + i, i = 1, 3)]
       call put(trim(path), counts, 3, 0, 0, VIDEZ5_INT, 0)
     end select
@@ -123,6 +132,26 @@ contains
       call ftoc_h5dump_data_id(hid, path, len(path), data, dim1, dim2, dim3, type_code, string_length)
     else
       call ftoc_h5dump_data(f, len(f), path, len(path), data, dim1, dim2, dim3, type_code, string_length)
+    end if
+  end subroutine
+
+  subroutine append(path, step, dim1, dim2)
+    character(len=*), intent(in) :: path
+    double precision, intent(in) :: step(*)
+    integer, intent(in) :: dim1, dim2
+    if (held > 0) then
+      call ftoc_h5append_data_id(hid, path, len(path), step, dim1, dim2, VIDEZ5_DOUBLE)
+    else
+      call ftoc_h5append_data(f, len(f), path, len(path), step, dim1, dim2, VIDEZ5_DOUBLE)
+    end if
+  end subroutine
+
+  subroutine dims_of(path)
+    character(len=*), intent(in) :: path
+    if (held > 0) then
+      call ftoc_h5get_dims_id(hid, path, len(path), rank, dims(1), dims(2), dims(3))
+    else
+      call ftoc_h5get_dims(f, len(f), path, len(path), rank, dims(1), dims(2), dims(3))
     end if
   end subroutine
 end program crash_writer

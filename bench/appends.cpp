@@ -1,0 +1,174 @@
+// Time series: one step of 10 doubles appended by name, against the raw HDF5
+// sequence a careful caller writes (open file, open dataset, H5Dset_extent,
+// hyperslab write, close), at the first step and at the 100,000th; the file
+// size after 100,000 steps; and reading the whole series in one read against
+// one contiguous dataset of the same size.
+#include "bench_common.hpp"
+
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr hsize_t kStep = 10;
+long kSteps = 100000;  // another count as the first argument, for a quick look
+constexpr int kBlocks = 21;
+constexpr long kCalls = 20;
+
+void lib_append(const std::string& file, const std::string& path, const double* step) {
+    const unsigned int n = static_cast<unsigned int>(file.size()), p = static_cast<unsigned int>(path.size());
+    const unsigned int dim1 = kStep, dim2 = 0;
+    const int code = VIDEZ5_DOUBLE;
+    ftoc_h5append_data_(file.data(), &n, path.data(), &p, step, &dim1, &dim2, &code);
+}
+
+// The raw side's series: the library's layout (the same chunk), so that both
+// write the same bytes.
+void raw_first(const std::string& file, const std::string& path, const double* step, hsize_t chunk_steps) {
+    hid_t f = H5Fopen(file.c_str(), H5F_ACC_RDWR, H5P_DEFAULT);
+    const hsize_t dims[2] = {1, kStep}, maxdims[2] = {H5S_UNLIMITED, kStep}, chunk[2] = {chunk_steps, kStep};
+    hid_t s = H5Screate_simple(2, dims, maxdims);
+    hid_t dcpl = H5Pcreate(H5P_DATASET_CREATE);
+    H5Pset_chunk(dcpl, 2, chunk);
+    hid_t d = H5Dcreate2(f, path.c_str(), H5T_NATIVE_DOUBLE, s, H5P_DEFAULT, dcpl, H5P_DEFAULT);
+    bench::require(d >= 0 && H5Dwrite(d, H5T_NATIVE_DOUBLE, H5S_ALL, H5S_ALL, H5P_DEFAULT, step) >= 0, "raw create");
+    H5Dclose(d);
+    H5Pclose(dcpl);
+    H5Sclose(s);
+    H5Fclose(f);
+}
+
+void raw_append(const std::string& file, const char* path, const double* step) {
+    hid_t f = H5Fopen(file.c_str(), H5F_ACC_RDWR, H5P_DEFAULT);
+    hid_t d = H5Dopen2(f, path, H5P_DEFAULT);
+    bench::require(d >= 0, "raw H5Dopen2");
+    hid_t s = H5Dget_space(d);
+    hsize_t dims[2];
+    bench::require(H5Sget_simple_extent_dims(s, dims, nullptr) == 2 && dims[1] == kStep, "raw extent check");
+    H5Sclose(s);
+    const hsize_t grown[2] = {dims[0] + 1, kStep}, start[2] = {dims[0], 0}, count[2] = {1, kStep};
+    bench::require(H5Dset_extent(d, grown) >= 0, "raw H5Dset_extent");
+    s = H5Dget_space(d);
+    H5Sselect_hyperslab(s, H5S_SELECT_SET, start, nullptr, count, nullptr);
+    hid_t m = H5Screate_simple(2, count, nullptr);
+    bench::require(H5Dwrite(d, H5T_NATIVE_DOUBLE, m, s, H5P_DEFAULT, step) >= 0, "raw H5Dwrite");
+    H5Sclose(m);
+    H5Sclose(s);
+    H5Dclose(d);
+    H5Fclose(f);
+}
+
+hsize_t chunk_steps(const std::string& file, const char* path) {
+    hid_t f = H5Fopen(file.c_str(), H5F_ACC_RDONLY, H5P_DEFAULT);
+    hid_t d = H5Dopen2(f, path, H5P_DEFAULT);
+    hid_t p = H5Dget_create_plist(d);
+    hsize_t chunk[2] = {0, 0};
+    bench::require(H5Pget_chunk(p, 2, chunk) == 2, "library series is chunked");
+    H5Pclose(p);
+    H5Dclose(d);
+    H5Fclose(f);
+    return chunk[0];
+}
+
+void empty_file(const std::string& file) { H5Fclose(H5Fcreate(file.c_str(), H5F_ACC_TRUNC, H5P_DEFAULT, H5P_DEFAULT)); }
+
+void row(const char* figure, const bench::Repetitions& reps, double goal) {
+    bench::table_row(figure, bench::us(bench::median(reps.library)), bench::us(bench::median(reps.reference)),
+                     bench::ratio_text(reps.ratios()), bench::fmt("≤ %.2f", goal), bench::yes_no(reps.ratio() <= goal));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc > 1) kSteps = std::atol(argv[1]);
+    bench::Scratch scratch("appends");
+    std::vector<double> step(kStep);
+    const auto fill = [&step](long k) {
+        for (hsize_t i = 0; i < kStep; ++i) step[i] = static_cast<double>(k) + 0.001 * static_cast<double>(i);
+    };
+
+    // The first step: a new series in each call, the files growing in lockstep.
+    const std::string lib_new = scratch.file("lib-new.h5"), raw_new = scratch.file("raw-new.h5");
+    empty_file(lib_new);
+    empty_file(raw_new);
+    lib_append(lib_new, "probe", step.data());
+    const hsize_t chunk = chunk_steps(lib_new, "probe");
+    bench::Repetitions first;
+    bench::Block block;
+    for (int b = 0; b <= kBlocks; ++b) {
+        block.clear();
+        bench::timed_pairs(
+            b * kCalls, kCalls, [&](long j) { lib_append(lib_new, bench::numbered("s", j), step.data()); },
+            [&](long j) { raw_first(raw_new, bench::numbered("s", j), step.data(), chunk); }, block);
+        if (b > 0) first.add(block);
+    }
+
+    // One long series per side, grown in lockstep to the 100,000th step.
+    const std::string lib = scratch.file("lib.h5"), raw = scratch.file("raw.h5");
+    empty_file(lib);
+    empty_file(raw);
+    fill(0);
+    lib_append(lib, "s", step.data());
+    raw_first(raw, "s", step.data(), chunk);
+    const long timed = (kBlocks + 1) * kCalls;
+    const double t0 = bench::now();
+    for (long k = 1; k < kSteps - timed; ++k) {
+        fill(k);
+        lib_append(lib, "s", step.data());
+        raw_append(raw, "s", step.data());
+    }
+    const double fill_seconds = bench::now() - t0;
+    bench::Repetitions late;
+    for (int b = 0; b <= kBlocks; ++b) {
+        block.clear();
+        bench::timed_pairs(
+            kSteps - timed + b * kCalls, kCalls,
+            [&](long k) {
+                fill(k);
+                lib_append(lib, "s", step.data());
+            },
+            [&](long k) {
+                fill(k);
+                raw_append(raw, "s", step.data());
+            },
+            block);
+        if (b > 0) late.add(block);
+    }
+    std::vector<double> whole(kSteps * kStep);
+    bench::lib_read_doubles(lib, "s", whole.data());
+    for (long k = 0; k < kSteps; ++k)
+        bench::require(whole[k * kStep + 3] == static_cast<double>(k) + 0.003, "series read back");
+    const double data_bytes = static_cast<double>(kSteps * kStep * sizeof(double));
+    const double lib_size = static_cast<double>(bench::file_size(lib)), raw_size = static_cast<double>(bench::file_size(raw));
+
+    // The whole series in one read against one contiguous dataset of the same size.
+    const std::string flat = scratch.file("flat.h5");
+    bench::lib_dump_doubles(flat, "s", whole.data(), kStep, kSteps);
+    bench::Repetitions reads;
+    for (int r = 0; r <= 21; ++r) {
+        block.clear();
+        bench::timed_pairs(
+            r, 1, [&](long) { bench::lib_read_doubles(lib, "s", whole.data()); },
+            [&](long) { bench::lib_read_doubles(flat, "s", whole.data()); }, block);
+        if (r > 0) reads.add(block);
+    }
+
+    std::printf("\n%ld steps of %llu doubles; chunks of %llu steps (%llu bytes); %d blocks of %ld pairs per figure after "
+                "one warm-up block; growing both series to step %ld took %.1f s (%.1f µs per pair).\n",
+                kSteps, static_cast<unsigned long long>(kStep), static_cast<unsigned long long>(chunk),
+                static_cast<unsigned long long>(chunk * kStep * sizeof(double)), kBlocks, kCalls, kSteps - timed,
+                fill_seconds, 1e6 * fill_seconds / static_cast<double>(kSteps - timed));
+    bench::table_header("Appends (time ratio = library / raw, median of per-block ratios; size ratio = file / data)");
+    row("append of 10 doubles, 1st step (creates the series)", first, 1.2);
+    row("append of 10 doubles, at step 100,000", late, 1.2);
+    bench::table_row("file size after 100,000 steps", bench::fmt("%.0f B", lib_size),
+                     bench::fmt("%.0f B data", data_bytes), bench::fmt("%.4f", lib_size / data_bytes), "≤ 1.20",
+                     bench::yes_no(lib_size / data_bytes <= 1.2));
+    bench::table_row("(context) raw file size after 100,000 steps", bench::fmt("%.0f B", raw_size), "", 
+                     bench::fmt("%.4f", raw_size / data_bytes), "(none)", "-");
+    bench::table_row("read of the whole series vs one contiguous dataset", bench::us(bench::median(reads.library)),
+                     bench::us(bench::median(reads.reference)), bench::ratio_text(reads.ratios()), "(none)", "-");
+    std::printf("\nPer-call figures are means without each side's slowest tenth of calls; with plain means the "
+                "ratios are %.3f (1st step) and %.3f (step 100,000).\n", first.plain(), late.plain());
+    return 0;
+}

@@ -1,0 +1,80 @@
+// Entry points of time series and descriptions: arguments converted, the
+// work done in the transfer layer.
+#include "videz5_c.h"
+#include "bodies.hpp"
+#include "guarded_entry.hpp"
+#include "array_sizes.hpp"
+#include "next_description.hpp"
+#include "../access/access.hpp"
+#include "../transfer/transfer.hpp"
+#include "../detail/say.hpp"
+
+#include <string>
+
+namespace videz5::detail {
+namespace {
+
+thread_local std::optional<Description> next_description;
+
+}  // namespace
+
+std::optional<Description> take_next_description() {
+    std::optional<Description> taken;
+    taken.swap(next_description);
+    return taken;
+}
+
+void append_entry(const char* entry, const OpenTarget& open_target, const char* path, const unsigned int* path_length,
+                  const void* data, const unsigned int* dim1, const unsigned int* dim2, const int* type_code) {
+    const auto description = take_next_description();
+    const std::string path_text = charToString(path, path_length);
+    if (*type_code != VIDEZ5_DOUBLE && *type_code != VIDEZ5_INT) {
+        say(std::string("INVALID TYPE CODE IN ") + entry + "( " + path_text + ", " + std::to_string(*type_code) +
+            " )");
+        return;
+    }
+    if (!dump_sizes_ok(entry, path_text, data, *dim1, *dim2, 0, element_code_size(*type_code, 0))) return;
+    Hid type = make_element_type(*type_code, 0);
+    CallTarget file = open_target();
+    if (file.refused()) return;
+    append_at(entry, file.get(), path_text, data, *dim1, *dim2, type.get(), description ? *description : Description{});
+    file.written();
+}
+
+}  // namespace videz5::detail
+
+extern "C" {
+
+void ftoc_describe_next_(const char* units, const unsigned int* units_length, const char* long_name,
+                         const unsigned int* long_name_length, const char* x_units,
+                         const unsigned int* x_units_length, const char* y_units,
+                         const unsigned int* y_units_length) {
+    videz5::detail::guarded_entry("ftoc_describe_next_", [&] {
+        videz5::detail::Description d{charToString(units, units_length), charToString(long_name, long_name_length),
+                                      charToString(x_units, x_units_length), charToString(y_units, y_units_length)};
+        if (d.units.empty() && d.long_name.empty() && d.x_units.empty() && d.y_units.empty())
+            videz5::detail::next_description.reset();
+        else
+            videz5::detail::next_description = std::move(d);
+    });
+}
+
+void ftoc_h5append_data_(const char* name, const unsigned int* name_length, const char* path,
+                         const unsigned int* path_length, const void* data, const unsigned int* dim1,
+                         const unsigned int* dim2, const int* type_code) {
+    videz5::detail::guarded_entry("ftoc_h5append_data_", [&] {
+        videz5::detail::append_entry("ftoc_h5append_data_", videz5::detail::by_name(name, name_length, false), path, path_length, data, dim1,
+                                     dim2, type_code);
+    });
+}
+
+void ftoc_h5append_data_id_(const int* file_id, const char* path, const unsigned int* path_length, const void* data,
+                            const unsigned int* dim1, const unsigned int* dim2, const int* type_code) {
+    const char* entry = "ftoc_h5append_data_id_";
+    videz5::detail::guarded_entry(entry, [&] {
+        videz5::detail::append_entry(entry, [&] { return videz5::detail::CallTarget::held(*file_id, entry); }, path,
+                                     path_length, data, dim1, dim2, type_code);
+    });
+}
+
+}  // extern "C"
