@@ -43,6 +43,7 @@
 #include <mutex>
 #include <new>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace videz5::detail {
@@ -254,6 +255,18 @@ bool journal_change(State& s, haddr_t addr, std::size_t size) {
     return false;
 }
 
+// The same for every pending region, in one write to the journal.
+bool journal_pending(State& s) {
+    std::vector<std::pair<haddr_t, std::size_t>> ranges;
+    for (const auto& [addr, r] : s.pending)
+        if (addr < s.epoch_eof) ranges.emplace_back(addr, r.bytes.size());
+    if (ranges.empty()) return true;
+    if (!start_journal(s)) return false;
+    if (!s.journal.active() || s.journal.save_all(ranges)) return true;
+    VIDEZ5_REPORT(H5E_IO, H5E_WRITEERROR, s.journal.error());
+    return false;
+}
+
 // The epoch's changes are all in the file: the next one starts from here.
 bool end_epoch(State& s) {
     bool ok = true;
@@ -274,8 +287,7 @@ bool commit(State& s) {
     const std::vector<CommitStep> order = commit_order(s.pending, FileView{s.committed, s.known});
 
     if (s.journal_epoch || s.journal_always || index_node_shrinks(s)) {
-        for (const auto& [addr, r] : s.pending)
-            if (!journal_change(s, addr, r.bytes.size())) return false;
+        if (!journal_pending(s)) return false;
         if (durable() && !s.journal.sync()) return false;
     }
 
