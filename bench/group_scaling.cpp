@@ -23,7 +23,7 @@ constexpr long kBlocks = 15;
 constexpr long kBlock = 20;
 
 void raw_create(const std::string& file) {
-    hid_t f = H5Fcreate(file.c_str(), H5F_ACC_EXCL, H5P_DEFAULT, H5P_DEFAULT);
+    hid_t f = H5Fcreate(file.c_str(), H5F_ACC_EXCL, H5P_DEFAULT, bench::raw_access());
     bench::require(f >= 0, "raw H5Fcreate");
     hid_t g = H5Gcreate2(f, "g", H5P_DEFAULT, H5P_DEFAULT, H5P_DEFAULT);
     H5Gclose(g);

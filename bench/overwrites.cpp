@@ -20,7 +20,7 @@ constexpr std::size_t kLarge = (std::size_t{64} << 20) / sizeof(double);
 constexpr hsize_t kSmall = 100;
 
 void raw_create(const std::string& file, const char* name, const double* data, hsize_t count) {
-    hid_t f = H5Fcreate(file.c_str(), H5F_ACC_TRUNC, H5P_DEFAULT, H5P_DEFAULT);
+    hid_t f = H5Fcreate(file.c_str(), H5F_ACC_TRUNC, H5P_DEFAULT, bench::raw_access());
     bench::require(H5LTmake_dataset(f, name, 1, &count, H5T_NATIVE_DOUBLE, data) >= 0, "raw create");
     H5Fclose(f);
 }

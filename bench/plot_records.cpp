@@ -113,7 +113,7 @@ bool described(const std::string& file, const char* record_path) {
 void raw_new_record(const std::string& file, const std::string& name, const Record& r, bool describe) {
     const hsize_t dims[2] = {kN, kN};
     const hsize_t one = 1;
-    hid_t f = H5Fopen(file.c_str(), H5F_ACC_RDWR, H5P_DEFAULT);
+    hid_t f = H5Fopen(file.c_str(), H5F_ACC_RDWR, bench::raw_access());
     hid_t plots = H5Gopen2(f, "plots", H5P_DEFAULT);
     hid_t record = H5Gcreate2(plots, name.c_str(), H5P_DEFAULT, H5P_DEFAULT, H5P_DEFAULT);
     bench::require(record >= 0, "raw H5Gcreate2");
@@ -135,7 +135,7 @@ void raw_new_record(const std::string& file, const std::string& name, const Reco
 void raw_rewrite_record(const std::string& file, const char* path, const Record& r, bool describe) {
     const hsize_t dims[2] = {kN, kN};
     const hsize_t one = 1;
-    hid_t f = H5Fopen(file.c_str(), H5F_ACC_RDWR, H5P_DEFAULT);
+    hid_t f = H5Fopen(file.c_str(), H5F_ACC_RDWR, bench::raw_access());
     hid_t record = H5Gopen2(f, path, H5P_DEFAULT);
     bench::raw_overwrite_in(record, "data", 2, dims, H5T_NATIVE_DOUBLE, r.data.data());
     bench::raw_overwrite_in(record, "Y", 1, &dims[0], H5T_NATIVE_DOUBLE, r.y.data());
@@ -169,7 +169,7 @@ int main() {
     lib_record(lib_file, "plots/p00000", r);
     const bool describe = described(lib_file, "plots/p00000");
     for (const std::string& file : {raw_file, plain_file}) {
-        hid_t f = H5Fcreate(file.c_str(), H5F_ACC_EXCL, H5P_DEFAULT, H5P_DEFAULT);
+        hid_t f = H5Fcreate(file.c_str(), H5F_ACC_EXCL, H5P_DEFAULT, bench::raw_access());
         H5Gclose(H5Gcreate2(f, "plots", H5P_DEFAULT, H5P_DEFAULT, H5P_DEFAULT));
         H5Fclose(f);
         raw_new_record(file, "p00000", r, describe && file == raw_file);

@@ -30,7 +30,7 @@ int main() {
     // creates file and group; the raw side creates them with the core calls.
     bench::lib_dump_doubles(lib_file, "g/d00000", data, kValues);
     {
-        hid_t f = H5Fcreate(raw_file.c_str(), H5F_ACC_EXCL, H5P_DEFAULT, H5P_DEFAULT);
+        hid_t f = H5Fcreate(raw_file.c_str(), H5F_ACC_EXCL, H5P_DEFAULT, bench::raw_access());
         hid_t g = H5Gcreate2(f, "g", H5P_DEFAULT, H5P_DEFAULT, H5P_DEFAULT);
         H5Gclose(g);
         H5Fclose(f);

@@ -23,6 +23,8 @@ public:
     // The group that holds the last component (offset 0) or that it names (offset 1).
     hid_t deepest() const { return chain_[depth_ - 1]; }
     const std::string& last_component() const { return components_.back(); }
+    // Whether this walk created the deepest group: it is empty then.
+    bool created_deepest() const { return created_deepest_; }
     // Hands the deepest group to the caller: it is no longer closed here.
     hid_t release_deepest();
 
@@ -31,6 +33,7 @@ private:
     std::vector<hid_t> chain_;
     unsigned int depth_ = 1;
     int offset_;
+    bool created_deepest_ = false;
 };
 
 // Closes identifiers handed out by open_h5_file and open_path; negative on

@@ -43,6 +43,7 @@
 #include <mutex>
 #include <new>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace videz5::detail {
@@ -54,6 +55,7 @@ constexpr std::size_t kNewSuperblock = 48;
 constexpr std::size_t kSuperblockFlags = 11;
 constexpr unsigned char kWriteAccess = 0x01;
 constexpr unsigned char kSwmrWriteAccess = 0x04;
+constexpr std::size_t kHeapPrefix = 32;  // with 8-byte lengths and addresses
 
 struct State {
     std::string name;
@@ -76,6 +78,9 @@ struct State {
     std::map<haddr_t, H5FD_mem_t> known;
     // Entries of the group index nodes as read in this session, by address.
     std::map<haddr_t, unsigned> index_entries;
+    // Local heap prefixes as they stand on disk, from this session's reads and
+    // writes: the first of the three writes of a heap pair starts from the old one.
+    std::map<haddr_t, std::array<unsigned char, kHeapPrefix>> heap_prefixes;
 
     // The file's size when the current commit epoch began: bytes below it are
     // changed in place, bytes from it on are new.
@@ -92,6 +97,15 @@ struct State {
     bool stale_flags = false;
     bool show_cleared = false;
     std::array<unsigned char, kNewSuperblock> cleared{};
+
+    // The superblock is looked at once the file is locked (HDF5 locks it
+    // before it reads anything), at the first read: what another writer
+    // changed before the lock is seen. The first bytes it read serve HDF5's
+    // own reads of them until anything is written there.
+    bool looked = false;
+    bool locked = false;
+    bool head_valid = false;
+    std::array<unsigned char, kNewSuperblock> head{};
 };
 
 // HDF5 hands this back to every callback as its H5FD_t.
@@ -166,7 +180,6 @@ bool write_reported(int fd, const unsigned char* bytes, std::size_t size, haddr_
     if (error != 0) report_at(func, line, H5E_IO, H5E_WRITEERROR, "file write failed: " + errno_text(error));
     return error == 0;
 }
-#define VIDEZ5_WRITE_ALL(fd, bytes, size, addr) write_reported(fd, bytes, size, addr, __func__, __LINE__)
 
 bool sync_data(const State& s) {
     if (!durable() || fdatasync(s.fd) == 0) return true;
@@ -202,14 +215,44 @@ void add_pending(State& s, haddr_t addr, H5FD_mem_t type, const unsigned char* b
     s.pending.emplace(at, std::move(incoming));
 }
 
+bool starts_heap_prefix(const unsigned char* bytes, std::size_t size) {
+    return size >= kHeapPrefix && std::memcmp(bytes, "HEAP", 4) == 0 && bytes[4] == 0;
+}
+
+// Bytes at [addr, addr + size) are about to change on disk: heap prefixes
+// known there are no longer known.
+void forget_heap_prefixes(State& s, haddr_t addr, std::size_t size) {
+    auto it = s.heap_prefixes.lower_bound(addr >= kHeapPrefix ? addr - kHeapPrefix + 1 : 0);
+    while (it != s.heap_prefixes.end() && it->first < addr + size) it = s.heap_prefixes.erase(it);
+}
+
+// Bytes now on disk at addr: remembered when they begin a heap prefix.
+void note_on_disk(State& s, H5FD_mem_t type, haddr_t addr, const unsigned char* bytes, std::size_t size) {
+    if (type != H5FD_MEM_LHEAP || !starts_heap_prefix(bytes, size)) return;
+    std::array<unsigned char, kHeapPrefix>& kept = s.heap_prefixes[addr];
+    std::memcpy(kept.data(), bytes, kHeapPrefix);
+}
+
+bool write_noted(State& s, H5FD_mem_t type, const unsigned char* bytes, std::size_t size, haddr_t addr,
+                 const char* func, unsigned line) {
+    forget_heap_prefixes(s, addr, size);
+    if (!write_reported(s.fd, bytes, size, addr, func, line)) return false;
+    note_on_disk(s, type, addr, bytes, size);
+    return true;
+}
+#define VIDEZ5_WRITE_NOTED(s, type, bytes, size, addr) write_noted(s, type, bytes, size, addr, __func__, __LINE__)
+
 // Step one of three for a heap pair: the prefix on disk with its free list
 // emptied. When what is on disk is no heap prefix, nothing is staged.
-bool write_emptied_prefix(const State& s, haddr_t addr) {
-    unsigned char old[32];
-    if (pread(s.fd, old, sizeof old, static_cast<off_t>(addr)) != static_cast<ssize_t>(sizeof old) ||
-        !empty_heap_free_list(old, sizeof old))
+bool write_emptied_prefix(State& s, haddr_t addr) {
+    unsigned char old[kHeapPrefix];
+    const auto known = s.heap_prefixes.find(addr);
+    if (known != s.heap_prefixes.end())
+        std::memcpy(old, known->second.data(), sizeof old);
+    else if (pread(s.fd, old, sizeof old, static_cast<off_t>(addr)) != static_cast<ssize_t>(sizeof old))
         return true;
-    return VIDEZ5_WRITE_ALL(s.fd, old, sizeof old, addr);
+    if (!empty_heap_free_list(old, sizeof old)) return true;
+    return VIDEZ5_WRITE_NOTED(s, H5FD_MEM_LHEAP, old, sizeof old, addr);
 }
 
 // Whether the commit takes entries out of a group index node in place: a node
@@ -275,6 +318,18 @@ bool journal_change(State& s, haddr_t addr, std::size_t size) {
     return false;
 }
 
+// The same for every pending region, in one write to the journal.
+bool journal_pending(State& s) {
+    std::vector<std::pair<haddr_t, std::size_t>> ranges;
+    for (const auto& [addr, r] : s.pending)
+        if (addr < s.epoch_eof) ranges.emplace_back(addr, r.bytes.size());
+    if (ranges.empty()) return true;
+    if (!start_journal(s)) return false;
+    if (!s.journal.active() || s.journal.save_all(ranges)) return true;
+    VIDEZ5_REPORT(H5E_IO, H5E_WRITEERROR, s.journal.error());
+    return false;
+}
+
 // The epoch's changes are all in the file: the next one starts from here.
 bool end_epoch(State& s) {
     bool ok = true;
@@ -295,8 +350,7 @@ bool commit(State& s) {
     const std::vector<CommitStep> order = commit_order(s.pending, FileView{s.committed, s.known});
 
     if (s.journal_epoch || s.journal_always || index_node_shrinks(s) || chunk_index_grows(s)) {
-        for (const auto& [addr, r] : s.pending)
-            if (!journal_change(s, addr, r.bytes.size())) return false;
+        if (!journal_pending(s)) return false;
         if (durable() && !s.journal.sync()) return false;
     }
 
@@ -319,7 +373,7 @@ bool commit(State& s) {
         if (step.heap_data != nullptr && !write_emptied_prefix(s, r.addr)) return false;
         for (const Region* w : {step.heap_data, step.region}) {
             if (w == nullptr) continue;
-            if (!VIDEZ5_WRITE_ALL(s.fd, w->bytes.data(), w->bytes.size(), w->addr)) return false;
+            if (!VIDEZ5_WRITE_NOTED(s, w->type, w->bytes.data(), w->bytes.size(), w->addr)) return false;
             s.eof = std::max(s.eof, w->end());
         }
     }
@@ -383,10 +437,19 @@ std::uint32_t lookup3(const unsigned char* k, std::size_t length) {
 // flags, when a killed writer left them set, are shown cleared once locked.
 void look_at_superblock(State& s) {
     static const unsigned char kSignature[8] = {0x89, 'H', 'D', 'F', '\r', '\n', 0x1a, '\n'};
+    s.looked = true;
+    s.head_valid = false;
+    s.journal_always = false;
+    s.superblock_addr = HADDR_UNDEF;
+    s.stale_flags = false;
     for (haddr_t at = 0; at + kNewSuperblock <= s.eof; at = at == 0 ? 512 : at * 2) {
         std::array<unsigned char, kNewSuperblock> block;
         if (pread(s.fd, block.data(), block.size(), static_cast<off_t>(at)) != static_cast<ssize_t>(block.size()))
             return;
+        if (at == 0) {
+            s.head = block;
+            s.head_valid = true;
+        }
         if (std::memcmp(block.data(), kSignature, sizeof kSignature) != 0) continue;
         const unsigned version = block[8];
         if (version < 2) return;
@@ -402,6 +465,14 @@ void look_at_superblock(State& s) {
         s.stale_flags = true;
         return;
     }
+}
+
+// Before the first read or write of a session, and again after a recovery.
+void look_once(State& s) {
+    if (s.looked) return;
+    look_at_superblock(s);
+    // Locked: no live writer has the file, so flags that say one has are stale.
+    s.show_cleared = s.locked && s.stale_flags;
 }
 
 // Whether HDF5 will call the lock callback: its environment variable can
@@ -469,7 +540,6 @@ H5FD_t* driver_open(const char* name, unsigned flags, hid_t, haddr_t maxaddr) {
         state->inode = st.st_ino;
         state->eof = static_cast<haddr_t>(st.st_size);
         state->epoch_eof = state->stated_eof = state->eof;
-        look_at_superblock(*state);
         File* file = new File{};
         file->state = state.release();
         return &file->pub;
@@ -548,9 +618,14 @@ herr_t driver_read(H5FD_t* file, H5FD_mem_t type, hid_t, haddr_t addr, size_t si
         return -1;
     }
     return guarded([&] {
+        look_once(s);
         auto* out = static_cast<unsigned char*>(buffer);
         haddr_t at = addr;
         std::size_t left = size;
+        if (s.head_valid && addr + size <= s.head.size()) {
+            std::memcpy(out, s.head.data() + addr, size);
+            left = 0;
+        }
         while (left > 0) {
             const ssize_t n = pread(s.fd, out, std::min<std::size_t>(left, 1U << 30), static_cast<off_t>(at));
             if (n < 0) {
@@ -567,6 +642,8 @@ herr_t driver_read(H5FD_t* file, H5FD_mem_t type, hid_t, haddr_t addr, size_t si
             at += static_cast<haddr_t>(n);
         }
         auto* bytes = static_cast<unsigned char*>(buffer);
+        // As on disk, before what waits to be committed is laid over it.
+        note_on_disk(s, type, addr, bytes, size);
         if (s.show_cleared) overlay(bytes, addr, size, s.cleared.data(), s.superblock_addr, s.cleared.size());
         // What is waiting to be committed reads as already written.
         for (auto it = first_after(s.pending, addr); it != s.pending.end() && it->first < addr + size; ++it)
@@ -586,6 +663,8 @@ herr_t driver_write(H5FD_t* file, H5FD_mem_t type, hid_t, haddr_t addr, size_t s
         return -1;
     }
     return guarded([&] {
+        look_once(s);
+        if (addr < s.head.size()) s.head_valid = false;
         const auto* bytes = static_cast<const unsigned char*>(buffer);
         const auto next = first_after(s.pending, addr);
         const bool touches_pending = next != s.pending.end() && next->first < addr + size;
@@ -598,7 +677,7 @@ herr_t driver_write(H5FD_t* file, H5FD_mem_t type, hid_t, haddr_t addr, size_t s
                 s.journal_epoch = true;
                 if (!journal_change(s, addr, size) || (durable() && !s.journal.sync())) return false;
             }
-            if (!VIDEZ5_WRITE_ALL(s.fd, bytes, size, addr)) return false;
+            if (!VIDEZ5_WRITE_NOTED(s, type, bytes, size, addr)) return false;
             s.eof = std::max(s.eof, addr + size);
             return true;
         }
@@ -633,6 +712,7 @@ herr_t driver_truncate(H5FD_t* file, hid_t, hbool_t closing) {
         VIDEZ5_REPORT(H5E_IO, H5E_SEEKERROR, "unable to extend file properly: " + errno_text(errno));
         return closing ? close_time_failure(s) : -1;
     }
+    if (end < s.eof) s.heap_prefixes.clear();
     s.eof = end;
     s.epoch_eof = s.eof;
     return 0;
@@ -658,21 +738,22 @@ herr_t driver_lock(H5FD_t* file, hbool_t rw) {
             flock(s.fd, LOCK_UN);
             return -1;
         }
-        struct stat st;
-        if (undone == Recovery::kRecovered && fstat(s.fd, &st) == 0) {
-            s.eof = s.epoch_eof = s.stated_eof = static_cast<haddr_t>(st.st_size);
-            s.stale_flags = false;
-            look_at_superblock(s);
-        }
+        s.heap_prefixes.clear();
     }
-    // Locked: no live writer has the file, so flags that say one has are stale.
-    s.show_cleared = s.stale_flags;
+    // The size as it stands under the lock: a writer that let go of the file
+    // between the open and the lock may have grown it, and HDF5 refuses a
+    // file that ends before its superblock says.
+    struct stat st;
+    if (fstat(s.fd, &st) == 0) s.eof = s.epoch_eof = s.stated_eof = static_cast<haddr_t>(st.st_size);
+    s.locked = true;
+    s.looked = false;
     return 0;
 }
 
 herr_t driver_unlock(H5FD_t* file) {
     State& s = state_of(file);
     s.show_cleared = false;
+    s.locked = false;
     if (flock(s.fd, LOCK_UN) == 0 || errno == ENOSYS) return 0;
     VIDEZ5_REPORT(H5E_VFL, H5E_CANTUNLOCKFILE, "unable to unlock file, " + errno_text(errno));
     return -1;

@@ -117,45 +117,62 @@ bool UndoJournal::start(const std::string& name, int data_fd, haddr_t base_eof) 
         }
     }
     if (fstat(data_fd, &st) != 0) return fail("cannot look at the file of the undo journal");
-    unsigned char header[kHeader];
-    std::memcpy(header, kMagic, sizeof kMagic);
-    put64(header + 8, base_eof);
-    put64(header + 16, static_cast<std::uint64_t>(st.st_ino));
-    put64(header + 24, kSeal ^ base_eof ^ static_cast<std::uint64_t>(st.st_ino));
-    if (const int error = write_fully(fd_, header, sizeof header, 0)) {
-        errno = error;
-        return fail("cannot write the undo journal");
-    }
+    // The header goes out with the first entries, in one write: a kill
+    // before that write leaves an incomplete header, which undoes nothing,
+    // and nothing had been changed yet.
+    queued_.assign(kHeader, 0);
+    std::memcpy(queued_.data(), kMagic, sizeof kMagic);
+    put64(queued_.data() + 8, base_eof);
+    put64(queued_.data() + 16, static_cast<std::uint64_t>(st.st_ino));
+    put64(queued_.data() + 24, kSeal ^ base_eof ^ static_cast<std::uint64_t>(st.st_ino));
     live_ = true;
     data_fd_ = data_fd;
     base_eof_ = base_eof;
-    end_ = kHeader;
+    end_ = 0;
     saved_.clear();
     return true;
 }
 
-bool UndoJournal::save_range(haddr_t lo, haddr_t hi) {
-    std::vector<unsigned char> entry;
+bool UndoJournal::write_queued() {
+    if (queued_.empty()) return true;
+    if (const int error = write_fully(fd_, queued_.data(), queued_.size(), end_)) {
+        errno = error;
+        return fail("cannot write the undo journal");
+    }
+    end_ += static_cast<off_t>(queued_.size());
+    queued_.clear();
+    return true;
+}
+
+bool UndoJournal::queue_range(haddr_t lo, haddr_t hi) {
     for (haddr_t at = lo; at < hi;) {
         const std::size_t n = static_cast<std::size_t>(std::min<haddr_t>(hi - at, kChunk));
-        entry.assign(kEntryHead + n + kEntryMark, 0);
-        put64(entry.data(), at);
-        put64(entry.data() + 8, n);
+        // Entries of a commit go out together, up to a bounded amount of memory.
+        if (queued_.size() + n > kChunk && !write_queued()) return false;
+        const std::size_t entry = queued_.size();
+        queued_.resize(entry + kEntryHead + n + kEntryMark);
+        unsigned char* p = queued_.data() + entry;
+        put64(p, at);
+        put64(p + 8, n);
         // Bytes beyond the end of the file read as zeros, as HDF5 sees them.
-        if (read_fully(data_fd_, entry.data() + kEntryHead, n, static_cast<off_t>(at)) < 0)
-            return fail("cannot read what the undo journal keeps for");
-        put64(entry.data() + kEntryHead + n, entry_mark(at, n));
-        if (const int error = write_fully(fd_, entry.data(), entry.size(), end_)) {
-            errno = error;
-            return fail("cannot write the undo journal");
-        }
-        end_ += static_cast<off_t>(entry.size());
+        const ssize_t got = read_fully(data_fd_, p + kEntryHead, n, static_cast<off_t>(at));
+        if (got < 0) return fail("cannot read what the undo journal keeps for");
+        std::memset(p + kEntryHead + got, 0, n - static_cast<std::size_t>(got));
+        put64(p + kEntryHead + n, entry_mark(at, n));
         at += n;
     }
     return true;
 }
 
-bool UndoJournal::save(haddr_t addr, std::size_t size) {
+bool UndoJournal::save(haddr_t addr, std::size_t size) { return queue(addr, size) && write_queued(); }
+
+bool UndoJournal::save_all(const std::vector<std::pair<haddr_t, std::size_t>>& ranges) {
+    for (const auto& [addr, size] : ranges)
+        if (!queue(addr, size)) return false;
+    return write_queued();
+}
+
+bool UndoJournal::queue(haddr_t addr, std::size_t size) {
     const haddr_t hi = std::min<haddr_t>(addr + size, base_eof_);
     haddr_t at = addr;
     // Only the first old value of a byte matters: skip what is kept already.
@@ -168,7 +185,7 @@ bool UndoJournal::save(haddr_t addr, std::size_t size) {
             continue;
         }
         const haddr_t gap_end = it != saved_.end() ? std::min(hi, it->first) : hi;
-        if (!save_range(at, gap_end)) return false;
+        if (!queue_range(at, gap_end)) return false;
         saved_[at] = gap_end;
         at = gap_end;
     }
@@ -193,6 +210,7 @@ bool UndoJournal::sync() {
 bool UndoJournal::finish(bool durable) {
     if (!live_) return true;
     saved_.clear();
+    queued_.clear();
     // Emptied, it holds no header: a next open finds nothing to undo. It is
     // kept, still locked, for the file's next epoch: creating and removing a
     // file at every commit would cost a held file more than its calls.

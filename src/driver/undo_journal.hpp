@@ -22,6 +22,8 @@
 
 #include <map>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace videz5::detail {
 
@@ -40,6 +42,8 @@ public:
     // Keeps the bytes of [addr, addr + size) that lie below base_eof and are
     // not kept yet. Must come before those bytes change.
     bool save(haddr_t addr, std::size_t size);
+    // The same for several ranges, written to the journal together.
+    bool save_all(const std::vector<std::pair<haddr_t, std::size_t>>& ranges);
     // Forces what is kept to the disk (the durable mode).
     bool sync();
     // The epoch's changes are all in the file: the journal is emptied.
@@ -48,7 +52,10 @@ public:
 
 private:
     bool fail(const std::string& what);
-    bool save_range(haddr_t lo, haddr_t hi);
+    // Entries are gathered here and written out before save returns.
+    bool queue(haddr_t addr, std::size_t size);
+    bool queue_range(haddr_t lo, haddr_t hi);
+    bool write_queued();
 
     std::string path_;
     int fd_ = -1;  // open and locked from the first epoch to the file's close
@@ -57,6 +64,7 @@ private:
     off_t end_ = 0;
     haddr_t base_eof_ = 0;
     std::map<haddr_t, haddr_t> saved_;  // start -> end of the kept ranges, disjoint
+    std::vector<unsigned char> queued_;  // header and entries not written yet
     std::string error_;
 };
 

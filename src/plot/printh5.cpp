@@ -14,8 +14,9 @@ namespace {
 // axes ["Y"] for 1-D data, ["Y", "X"] for 2-D), for viewers that show such
 // groups as they are. written_rank is the rank "data" was just written with,
 // or -1 when that write failed; the stored rank is then looked up, so that the
-// description always matches the stored "data". Negative on failure.
-int write_nxdata_attributes(hid_t record, int written_rank) {
+// description always matches the stored "data". fresh: the record group was
+// just created, so it has no attributes yet. Negative on failure.
+int write_nxdata_attributes(hid_t record, int written_rank, bool fresh) {
     using videz5::detail::write_string_attribute;
     // When the write went through, asking the stored shape again would cost a
     // plot record several percent of its time. "Y" names the slowest
@@ -24,9 +25,9 @@ int write_nxdata_attributes(hid_t record, int written_rank) {
     const int rank = written_rank >= 0 ? written_rank : h5get_dims(record, "data", dims);
     if (rank != 1 && rank != 2) return 0;
     const std::vector<std::string> axes = rank == 1 ? std::vector<std::string>{"Y"} : std::vector<std::string>{"Y", "X"};
-    const int statuses[] = {write_string_attribute(record, "NX_class", {"NXdata"}, false),
-                            write_string_attribute(record, "signal", {"data"}, false),
-                            write_string_attribute(record, "axes", axes, true)};
+    const int statuses[] = {write_string_attribute(record, "NX_class", {"NXdata"}, false, fresh),
+                            write_string_attribute(record, "signal", {"data"}, false, fresh),
+                            write_string_attribute(record, "axes", axes, true, fresh)};
     return *std::min_element(std::begin(statuses), std::end(statuses)) < 0 ? -1 : 0;
 }
 
@@ -39,6 +40,8 @@ int write_record(hid_t loc_id, const std::string& path, const T* data, hid_t dat
     using videz5::detail::DatasetWrite;
     videz5::detail::PathWalk walk(loc_id, path, 1, true);
     const hid_t record = walk.deepest();
+    // A record group made by this walk holds nothing yet: no name to look up.
+    const bool fresh = walk.created_deepest();
 
     // data(nx, ny) in Fortran order is ny x nx in HDF5; counts of 0 or 1 drop
     // out. "Y" takes the first size and "X" the second, so a record with only
@@ -55,9 +58,9 @@ int write_record(hid_t loc_id, const std::string& path, const T* data, hid_t dat
     // data with an old axis, or the reverse, would plot wrong without a word.
     std::vector<DatasetWrite> writes;
     writes.reserve(6);
-    writes.emplace_back(record, "data", rank, dims.data(), data_type, data);
-    writes.emplace_back(record, "Y", 1, &dims[0], H5T_NATIVE_DOUBLE, y);
-    writes.emplace_back(record, "X", 1, &dims[1], H5T_NATIVE_DOUBLE, x);
+    writes.emplace_back(record, "data", rank, dims.data(), data_type, data, false, fresh);
+    writes.emplace_back(record, "Y", 1, &dims[0], H5T_NATIVE_DOUBLE, y, false, fresh);
+    writes.emplace_back(record, "X", 1, &dims[1], H5T_NATIVE_DOUBLE, x, false, fresh);
     static const std::vector<std::string> keys{"title", "xtitle", "ytitle"};
     std::vector<videz5::detail::Hid> title_types;
     const hsize_t one = 1;
@@ -65,7 +68,7 @@ int write_record(hid_t loc_id, const std::string& path, const T* data, hid_t dat
         for (std::size_t i = 0; i < keys.size(); ++i) {
             title_types.push_back(videz5::detail::string_type_for(titles[i]));
             writes.emplace_back(record, keys[i].c_str(), 1, &one, title_types.back().get(), titles[i].c_str(),
-                                true);
+                                true, fresh);
         }
     }
     for (const DatasetWrite& write : writes)
@@ -79,7 +82,7 @@ int write_record(hid_t loc_id, const std::string& path, const T* data, hid_t dat
     }
     // Additive: the six datasets above are what stored files and their readers rely on.
     // A "data" written without failure has exactly the rank just asked for.
-    if (write_nxdata_attributes(record, data_status >= 0 ? rank : -1) < 0) record_status = -1;
+    if (write_nxdata_attributes(record, data_status >= 0 ? rank : -1, fresh) < 0) record_status = -1;
     if (description != nullptr && record_status >= 0) {
         using videz5::detail::describe_at;
         const int statuses[] = {describe_at(record, "data", description->units, description->long_name),

@@ -54,14 +54,14 @@ int H5LTmake_dataset_sane(hid_t loc_id, const char* dset_name, int rank, const h
 namespace videz5::detail {
 
 DatasetWrite::DatasetWrite(hid_t loc_id, const char* name, int rank, const hsize_t* dims, hid_t type_id,
-                           const void* buffer, bool may_grow)
+                           const void* buffer, bool may_grow, bool absent)
     : loc_id_(loc_id),
       name_(name != nullptr ? name : ""),
       rank_(rank),
       dims_(dims),
       type_id_(type_id),
       buffer_(buffer),
-      action_(plan(may_grow)) {}
+      action_(plan(may_grow, absent)) {}
 
 DatasetWrite::DatasetWrite(hid_t loc_id, const char* name, int rank, const hsize_t* dims, hid_t type_id,
                            const void* buffer, const SharedWrite& shared)
@@ -74,11 +74,12 @@ DatasetWrite::DatasetWrite(hid_t loc_id, const char* name, int rank, const hsize
       shared_(&shared),
       action_(plan(false)) {}
 
-DatasetWrite::Action DatasetWrite::plan(bool may_grow) {
+DatasetWrite::Action DatasetWrite::plan(bool may_grow, bool absent) {
     if (buffer_ == nullptr) {
         print_call_dump(loc_id_, name_, rank_, dims_, type_id_);
         return Action::kRefuse;
     }
+    if (absent) return Action::kCreate;
 
     // An exact lookup of the one name, not a scan of the group by prefix.
     const htri_t exists = H5Lexists(loc_id_, name_, H5P_DEFAULT);

@@ -68,7 +68,8 @@ bool holds(hid_t object, const char* name, hid_t type, std::size_t count, bool a
 
 }  // namespace
 
-int write_string_attribute(hid_t object, const char* name, const std::vector<std::string>& values, bool as_array) {
+int write_string_attribute(hid_t object, const char* name, const std::vector<std::string>& values, bool as_array,
+                           bool absent) {
     if (values.empty() || (!as_array && values.size() != 1)) return -1;
 
     // One block of equally long elements; HDF5 has no string type of size 0.
@@ -85,7 +86,7 @@ int write_string_attribute(hid_t object, const char* name, const std::vector<std
     Hid space = own_space(as_array ? H5Screate_simple(1, &count, nullptr) : H5Screate(H5S_SCALAR));
     if (!space.valid()) return -1;
 
-    const htri_t exists = H5Aexists(object, name);
+    const htri_t exists = absent ? 0 : H5Aexists(object, name);
     if (exists < 0) return -1;
     // A rewritten record usually describes itself as before: leave such an
     // attribute alone rather than dirty the group's header for nothing.

@@ -79,8 +79,10 @@ class DatasetWrite {
 public:
     // may_grow: a one-element fixed-length string dataset too short for the
     // new text is replaced by one of the new size rather than refused.
+    // absent: the caller knows that nothing stands under the name (a group it
+    // has just created), so the lookup is spared.
     DatasetWrite(hid_t loc_id, const char* name, int rank, const hsize_t* dims, hid_t type_id, const void* buffer,
-                 bool may_grow = false);
+                 bool may_grow = false, bool absent = false);
     // The same for one rank's block of a shared write (no replacing).
     DatasetWrite(hid_t loc_id, const char* name, int rank, const hsize_t* dims, hid_t type_id, const void* buffer,
                  const SharedWrite& shared);
@@ -91,7 +93,7 @@ public:
 
 private:
     enum class Action { kCreate, kOverwrite, kReplace, kRefuse };
-    Action plan(bool may_grow);
+    Action plan(bool may_grow, bool absent = false);
     herr_t write(hid_t dataset) const;
     int create_shared();
 
@@ -130,8 +132,10 @@ int reads_exactly(hid_t dataset, hid_t memory_type);
 
 // Creates, or replaces whole, the fixed-length ASCII string attribute name on
 // object: a scalar holding values[0], or with as_array a 1-D array of them all.
+// absent: the object is known to have no such attribute (it was just created).
 // Negative on failure.
-int write_string_attribute(hid_t object, const char* name, const std::vector<std::string>& values, bool as_array);
+int write_string_attribute(hid_t object, const char* name, const std::vector<std::string>& values, bool as_array,
+                           bool absent = false);
 
 // Writes the given units and long_name attributes on object (replaced whole,
 // never cut); negative on failure.
