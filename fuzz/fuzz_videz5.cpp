@@ -209,7 +209,7 @@ void handles(FuzzedDataProvider& in, std::vector<int>& held) {
 }
 
 // The calls through handles, real ones or not: dumps, checked reads, shapes,
-// plot records, flushes and deferred commits.
+// plot records, appends, flushes and deferred commits, some described.
 void held_calls(FuzzedDataProvider& in, const std::vector<int>& held) {
     const int id = held.empty() || in.ConsumeBool() ? in.ConsumeIntegral<int>()
                                                     : held[in.ConsumeIntegralInRange<std::size_t>(0, held.size() - 1)];
@@ -222,7 +222,12 @@ void held_calls(FuzzedDataProvider& in, const std::vector<int>& held) {
     std::vector<unsigned char> data((dims[0] + 1) * (dims[1] + 1) * (dims[2] + 1) * static_cast<std::size_t>(size),
                                     in.ConsumeIntegral<unsigned char>());
     int status = 0;
-    switch (in.ConsumeIntegralInRange<int>(0, 4)) {
+    if (in.ConsumeBool()) {  // a description for whichever write comes next, refused or not
+        const Text units = random_text(in), name = random_text(in);
+        ftoc_describe_next_(units.data(), &units.length, name.data(), &name.length, units.data(), &units.length,
+                            name.data(), &name.length);
+    }
+    switch (in.ConsumeIntegralInRange<int>(0, 5)) {
         case 0:
             ftoc_h5dump_data_id_(&id, path.data(), &path.length, data.data(), &dims[0], &dims[1], &dims[2], &code,
                                  &string_length);
@@ -239,6 +244,9 @@ void held_calls(FuzzedDataProvider& in, const std::vector<int>& held) {
                              &dims[1], &titled, "t", &one, "x", &one, "y", &one);
             break;
         }
+        case 5:
+            ftoc_h5append_data_id_(&id, path.data(), &path.length, data.data(), &dims[0], &dims[1], &code);
+            break;
         case 3: {
             int rank = 0;
             ftoc_h5get_dims_id_(&id, path.data(), &path.length, &rank, &dims[0], &dims[1], &dims[2]);
