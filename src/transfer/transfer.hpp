@@ -95,7 +95,7 @@ private:
     enum class Action { kCreate, kOverwrite, kReplace, kRefuse };
     Action plan(bool may_grow, bool absent = false);
     herr_t write(hid_t dataset) const;
-    int create_shared();
+    int create();
 
     hid_t loc_id_;
     const char* name_;
