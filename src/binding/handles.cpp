@@ -97,17 +97,18 @@ int commit_now(int handle) {
 }
 
 CallTarget CallTarget::by_name(const char* name, const unsigned int* name_length, bool reading) {
-    return CallTarget(own_opened_file(open_named_file(charToString(name, name_length), reading, reading)), 0);
+    return for_call(own_opened_file(open_named_file(charToString(name, name_length), reading, reading)));
 }
 
 CallTarget CallTarget::held(int handle, const char* entry) {
     const hid_t id = lookup_handle(handle);
-    if (id < 0 && entry != nullptr) say(std::string("INVALID HANDLE IN ") + entry + "( " + std::to_string(handle) + " )");
-    return CallTarget(Hid(id, nullptr), handle);
+    if (id < 0 && entry != nullptr)
+        say(std::string("INVALID HANDLE IN ") + entry + "( " + std::to_string(handle) + " )");
+    return CallTarget(Hid(id, nullptr), handle, true);
 }
 
 void CallTarget::written() {
-    if (handle_ == 0) return;
+    if (!held_) return;
     Schedule* schedule = table().schedule_of(handle_);
     if (schedule != nullptr) ++schedule->uncommitted;
     if (schedule == nullptr || schedule->due()) commit_now(handle_);

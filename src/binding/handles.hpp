@@ -33,7 +33,7 @@ public:
     // a failure to open has been told (see open_named_file).
     static CallTarget by_name(const char* name, const unsigned int* name_length, bool reading);
     // Opened by the caller for this call alone.
-    static CallTarget for_call(Hid file) { return CallTarget(std::move(file), 0); }
+    static CallTarget for_call(Hid file) { return CallTarget(std::move(file), 0, false); }
     // Held by the caller: an unknown handle is told in one line naming entry
     // (none when entry is null).
     static CallTarget held(int handle, const char* entry);
@@ -42,14 +42,15 @@ public:
     bool valid() const { return id_.valid(); }
     // An unknown handle: told already, nothing to do. (A file that failed to
     // open by name goes on to the routines beneath, which say what failed.)
-    bool refused() const { return handle_ != 0 && !valid(); }
+    bool refused() const { return held_ && !valid(); }
     // After the call changed the file: a held file is committed as its schedule says.
     void written();
 
 private:
-    CallTarget(Hid id, int handle) : id_(std::move(id)), handle_(handle) {}
+    CallTarget(Hid id, int handle, bool held) : id_(std::move(id)), handle_(handle), held_(held) {}
     Hid id_;
     int handle_ = 0;
+    bool held_ = false;
 };
 
 }  // namespace videz5::detail

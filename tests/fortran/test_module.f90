@@ -112,6 +112,7 @@ program test_module
   call ftoc_close_group_id(gid)
   call videz5_close(fid)
   call videz5_dump(fid, 'held/late', line)
+  call videz5_dump(0, 'held/late', line)
   call videz5_read(fid, 'held/t', t_back, status)
   call expect(status == VIDEZ5_NO_FILE, 'a closed handle')
   deallocate(grown)  ! memcheck counts what is still allocated at exit
