@@ -8,6 +8,7 @@
 #include <hdf5.h>
 #include <hdf5_hl.h>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -100,6 +101,26 @@ private:
 inline long long file_size(const std::string& name) {
     struct stat st {};
     return stat(name.c_str(), &st) == 0 ? static_cast<long long>(st.st_size) : -1;
+}
+
+// Takes a file's pages out of the kernel's page cache (written back first, as
+// only clean pages can go), so that its next read comes from the disk.
+inline void drop_cached_pages(const std::string& name) {
+    const int fd = open(name.c_str(), O_RDONLY);
+    require(fd >= 0, "open a file to drop its cached pages");
+    require(fdatasync(fd) == 0 && posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED) == 0, "drop cached pages");
+    close(fd);
+}
+
+// Drops a file's cached pages and reads it whole once, sequentially: the pages
+// come back as the kernel brings in any file it reads, whatever sizes of write
+// made the file.
+inline void recache_by_reading(const std::string& name) {
+    drop_cached_pages(name);
+    std::ifstream in(name, std::ios::binary);
+    std::vector<char> piece(1 << 20);
+    while (in.read(piece.data(), static_cast<std::streamsize>(piece.size())) || in.gcount() > 0) {
+    }
 }
 
 // The library's Fortran face, called as a Fortran program calls it.
