@@ -29,16 +29,6 @@ std::string read_message(const char* entry, const std::string& what, const std::
     return what + " IN " + entry + "( " + name + " )";
 }
 
-std::string fortran_shape(const std::vector<hsize_t>& dims) {
-    if (dims.empty()) return "scalar";
-    std::string text;
-    for (auto size = dims.rbegin(); size != dims.rend(); ++size) {
-        if (!text.empty()) text += " x ";
-        text += std::to_string(*size);
-    }
-    return text;
-}
-
 namespace {
 
 std::string element_name(int type_code, int string_length) {

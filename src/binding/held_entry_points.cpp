@@ -76,11 +76,7 @@ void ftoc_printh5_id_(const int* file_id, const char* path, const unsigned int* 
 void ftoc_flush_file_id_(const int* file_id, int* status) {
     *status = -1;
     videz5::detail::guarded_entry("ftoc_flush_file_id_", [&] {
-        if (videz5::detail::lookup_handle(*file_id) < 0) {
-            videz5::detail::say("INVALID HANDLE IN ftoc_flush_file_id_( " + std::to_string(*file_id) + " )");
-            return;
-        }
-        *status = videz5::detail::commit_now(*file_id);
+        if (CallTarget::held(*file_id, "ftoc_flush_file_id_").valid()) *status = videz5::detail::commit_now(*file_id);
     });
 }
 

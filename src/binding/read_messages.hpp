@@ -11,8 +11,6 @@ namespace videz5::detail {
 
 // "WHAT IN entry( name )".
 std::string read_message(const char* entry, const std::string& what, const std::string& name);
-// Sizes as the Fortran caller declares them, HDF5's order reversed: "20 x 10".
-std::string fortran_shape(const std::vector<hsize_t>& dims);
 
 // What the arguments say about the buffer's elements must agree before any file
 // is opened: a wrong element size would make even a matching shape overrun.

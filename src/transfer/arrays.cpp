@@ -42,6 +42,16 @@ std::vector<hsize_t> dump_dims(unsigned int dim1, unsigned int dim2, unsigned in
     return dims;
 }
 
+std::string fortran_shape(const std::vector<hsize_t>& dims) {
+    if (dims.empty()) return "scalar";
+    std::string text;
+    for (auto size = dims.rbegin(); size != dims.rend(); ++size) {
+        if (!text.empty()) text += " x ";
+        text += std::to_string(*size);
+    }
+    return text;
+}
+
 Hid whole_read_access() {
     // A whole dataset is read once: HDF5's chunk cache would only copy each
     // chunk (a series' piece) once more on its way into the buffer.

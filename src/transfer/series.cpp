@@ -22,13 +22,6 @@ constexpr hsize_t kChunkBytes = hsize_t{256} << 10;
 // HDF5 refuses chunks of 4 GiB and more.
 constexpr hsize_t kLargestChunk = (hsize_t{1} << 32) - 1;
 
-std::string fortran_sizes(const hsize_t* dims, std::size_t count) {
-    if (count == 0) return "scalar";
-    std::string text;
-    for (std::size_t i = count; i-- > 0;) text += std::to_string(dims[i]) + (i > 0 ? " x " : "");
-    return text;
-}
-
 void refuse_step(const char* what, const char* entry, const std::string& path, const std::string& why) {
     say(std::string(what) + " IN " + entry + "( " + path + " ): " + why + ", NOTHING WRITTEN");
 }
@@ -74,8 +67,8 @@ hssize_t stored_steps(const char* entry, const std::string& path, hid_t dataset,
         return -1;
     }
     if (static_cast<std::size_t>(rank) != step.size() + 1 || !std::equal(step.begin(), step.end(), dims.begin() + 1)) {
-        refuse_step("STEP SHAPE MISMATCH", entry, path, "stored steps " + fortran_sizes(dims.data() + 1, dims.size() - 1) +
-                                     ", new step " + fortran_sizes(step.data(), step.size()));
+        refuse_step("STEP SHAPE MISMATCH", entry, path, "stored steps " + fortran_shape({dims.begin() + 1, dims.end()}) +
+                                     ", new step " + fortran_shape(step));
         return -1;
     }
     Hid stored_type = own_type(H5Dget_type(dataset));

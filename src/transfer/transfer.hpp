@@ -28,6 +28,9 @@ inline std::size_t element_code_size(int code, int string_length) {
 // The dimension list of an array of Fortran sizes dim1 x dim2 x dim3, in HDF5
 // order: reversed, sizes of 0 dropped, a single size 1 when all are 0.
 std::vector<hsize_t> dump_dims(unsigned int dim1, unsigned int dim2, unsigned int dim3);
+// Sizes as the Fortran caller declares them, HDF5's order reversed: "20 x 10";
+// "scalar" for none. The messages that refuse a shape print them.
+std::string fortran_shape(const std::vector<hsize_t>& dims);
 
 // What a write says about its dataset besides the values: the attributes
 // "units" and "long_name" (and for a plot record, "units" of its axes "X" and
