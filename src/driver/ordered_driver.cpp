@@ -318,14 +318,14 @@ bool journal_change(State& s, haddr_t addr, std::size_t size) {
     return false;
 }
 
-// The same for every pending region, in one write to the journal.
+// The same for every pending region (where its bytes change), in one write to the journal.
 bool journal_pending(State& s) {
-    std::vector<std::pair<haddr_t, std::size_t>> ranges;
+    std::vector<UndoJournal::Change> changes;
     for (const auto& [addr, r] : s.pending)
-        if (addr < s.epoch_eof) ranges.emplace_back(addr, r.bytes.size());
-    if (ranges.empty()) return true;
+        if (addr < s.epoch_eof) changes.push_back({addr, r.bytes.data(), r.bytes.size()});
+    if (changes.empty()) return true;
     if (!start_journal(s)) return false;
-    if (!s.journal.active() || s.journal.save_all(ranges)) return true;
+    if (!s.journal.active() || s.journal.save_changes(changes)) return true;
     VIDEZ5_REPORT(H5E_IO, H5E_WRITEERROR, s.journal.error());
     return false;
 }

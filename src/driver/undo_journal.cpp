@@ -166,9 +166,39 @@ bool UndoJournal::queue_range(haddr_t lo, haddr_t hi) {
 
 bool UndoJournal::save(haddr_t addr, std::size_t size) { return queue(addr, size) && write_queued(); }
 
-bool UndoJournal::save_all(const std::vector<std::pair<haddr_t, std::size_t>>& ranges) {
-    for (const auto& [addr, size] : ranges)
-        if (!queue(addr, size)) return false;
+bool UndoJournal::save_changes(const std::vector<Change>& changes) {
+    // HDF5 writes a group's name heap whole for each name it adds: keeping
+    // all of it would copy hundreds of kilobytes for one name in a large
+    // group. Blocks equal to what is on disk need no old value; the rest is
+    // kept in blocks of kFine bytes (an entry costs 24 bytes besides its own).
+    constexpr std::size_t kPiece = std::size_t{64} << 10, kCoarse = 4096, kFine = 64;
+    old_.resize(kPiece);
+    for (const Change& c : changes) {
+        const haddr_t end = std::min<haddr_t>(c.addr + c.size, base_eof_);
+        for (haddr_t piece = c.addr; piece < end; piece += kPiece) {
+            const std::size_t n = static_cast<std::size_t>(std::min<haddr_t>(end - piece, kPiece));
+            const ssize_t got = read_fully(data_fd_, old_.data(), n, static_cast<off_t>(piece));
+            if (got < 0) return fail("cannot read what the undo journal keeps for");
+            std::memset(old_.data() + got, 0, n - static_cast<std::size_t>(got));
+            const unsigned char* now = c.bytes + (piece - c.addr);
+            haddr_t run = 0, run_end = 0;  // the differing bytes found so far, merged while they touch
+            for (std::size_t coarse = 0; coarse < n; coarse += kCoarse) {
+                const std::size_t coarse_n = std::min(kCoarse, n - coarse);
+                if (std::memcmp(old_.data() + coarse, now + coarse, coarse_n) == 0) continue;
+                for (std::size_t fine = coarse; fine < coarse + coarse_n; fine += kFine) {
+                    const std::size_t fine_n = std::min(kFine, coarse + coarse_n - fine);
+                    if (std::memcmp(old_.data() + fine, now + fine, fine_n) == 0) continue;
+                    const haddr_t at = piece + fine;
+                    if (run_end != at) {
+                        if (run_end > run && !queue(run, static_cast<std::size_t>(run_end - run))) return false;
+                        run = at;
+                    }
+                    run_end = at + fine_n;
+                }
+            }
+            if (run_end > run && !queue(run, static_cast<std::size_t>(run_end - run))) return false;
+        }
+    }
     return write_queued();
 }
 

@@ -42,8 +42,15 @@ public:
     // Keeps the bytes of [addr, addr + size) that lie below base_eof and are
     // not kept yet. Must come before those bytes change.
     bool save(haddr_t addr, std::size_t size);
-    // The same for several ranges, written to the journal together.
-    bool save_all(const std::vector<std::pair<haddr_t, std::size_t>>& ranges);
+    // Bytes about to be written in place over [addr, addr + size).
+    struct Change {
+        haddr_t addr;
+        const unsigned char* bytes;
+        std::size_t size;
+    };
+    // Keeps the old bytes of several such writes, only where they differ from
+    // the new ones, and writes the journal once for all of them.
+    bool save_changes(const std::vector<Change>& changes);
     // Forces what is kept to the disk (the durable mode).
     bool sync();
     // The epoch's changes are all in the file: the journal is emptied.
@@ -65,6 +72,7 @@ private:
     haddr_t base_eof_ = 0;
     std::map<haddr_t, haddr_t> saved_;  // start -> end of the kept ranges, disjoint
     std::vector<unsigned char> queued_;  // header and entries not written yet
+    std::vector<unsigned char> old_;     // a piece of the file as it is, to compare
     std::string error_;
 };
 
