@@ -9,6 +9,9 @@
 #include <hdf5_hl.h>
 
 #include <fcntl.h>
+#include <linux/fiemap.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -110,6 +113,20 @@ inline void drop_cached_pages(const std::string& name) {
     require(fd >= 0, "open a file to drop its cached pages");
     require(fdatasync(fd) == 0 && posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED) == 0, "drop cached pages");
     close(fd);
+}
+
+// The number of extents a file's blocks make on the disk (FIEMAP), -1 when the
+// file system cannot tell.
+inline long long extents(const std::string& name) {
+    const int fd = open(name.c_str(), O_RDONLY);
+    if (fd < 0) return -1;
+    fsync(fd);  // delayed allocation: blocks are placed when written back
+    struct fiemap map {};
+    map.fm_length = FIEMAP_MAX_OFFSET;
+    map.fm_flags = FIEMAP_FLAG_SYNC;
+    const long long count = ioctl(fd, FS_IOC_FIEMAP, &map) == 0 ? static_cast<long long>(map.fm_mapped_extents) : -1;
+    close(fd);
+    return count;
 }
 
 // Drops a file's cached pages and reads it whole once, sequentially: the pages
