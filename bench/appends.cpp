@@ -38,6 +38,17 @@ void raw_first(const std::string& file, const std::string& path, const double* s
     H5Fclose(f);
 }
 
+// One step into row `row` of an open dataset of rows of kStep doubles.
+void write_row(hid_t d, hsize_t row, const double* step) {
+    hid_t s = H5Dget_space(d);
+    const hsize_t start[2] = {row, 0}, count[2] = {1, kStep};
+    H5Sselect_hyperslab(s, H5S_SELECT_SET, start, nullptr, count, nullptr);
+    hid_t m = H5Screate_simple(2, count, nullptr);
+    bench::require(H5Dwrite(d, H5T_NATIVE_DOUBLE, m, s, H5P_DEFAULT, step) >= 0, "raw H5Dwrite of a step");
+    H5Sclose(m);
+    H5Sclose(s);
+}
+
 void raw_append(const std::string& file, const char* path, const double* step) {
     hid_t f = H5Fopen(file.c_str(), H5F_ACC_RDWR, H5P_DEFAULT);
     hid_t d = H5Dopen2(f, path, H5P_DEFAULT);
@@ -46,14 +57,9 @@ void raw_append(const std::string& file, const char* path, const double* step) {
     hsize_t dims[2];
     bench::require(H5Sget_simple_extent_dims(s, dims, nullptr) == 2 && dims[1] == kStep, "raw extent check");
     H5Sclose(s);
-    const hsize_t grown[2] = {dims[0] + 1, kStep}, start[2] = {dims[0], 0}, count[2] = {1, kStep};
+    const hsize_t grown[2] = {dims[0] + 1, kStep};
     bench::require(H5Dset_extent(d, grown) >= 0, "raw H5Dset_extent");
-    s = H5Dget_space(d);
-    H5Sselect_hyperslab(s, H5S_SELECT_SET, start, nullptr, count, nullptr);
-    hid_t m = H5Screate_simple(2, count, nullptr);
-    bench::require(H5Dwrite(d, H5T_NATIVE_DOUBLE, m, s, H5P_DEFAULT, step) >= 0, "raw H5Dwrite");
-    H5Sclose(m);
-    H5Sclose(s);
+    write_row(d, dims[0], step);
     H5Dclose(d);
     H5Fclose(f);
 }
@@ -80,13 +86,7 @@ void fixed_write(const std::string& file, long k, const double* step) {
     hid_t f = H5Fopen(file.c_str(), H5F_ACC_RDWR, fapl);
     H5Pclose(fapl);
     hid_t d = H5Dopen2(f, "s", H5P_DEFAULT);
-    hid_t s = H5Dget_space(d);
-    const hsize_t start[2] = {static_cast<hsize_t>(k), 0}, count[2] = {1, kStep};
-    H5Sselect_hyperslab(s, H5S_SELECT_SET, start, nullptr, count, nullptr);
-    hid_t m = H5Screate_simple(2, count, nullptr);
-    bench::require(H5Dwrite(d, H5T_NATIVE_DOUBLE, m, s, H5P_DEFAULT, step) >= 0, "control step");
-    H5Sclose(m);
-    H5Sclose(s);
+    write_row(d, static_cast<hsize_t>(k), step);
     H5Dclose(d);
     H5Fclose(f);
 }
