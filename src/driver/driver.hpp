@@ -3,6 +3,7 @@
 
 #include <hdf5.h>
 
+#include <cstddef>
 #include <string>
 
 namespace videz5::detail {
@@ -23,6 +24,12 @@ std::string take_failed_close(const std::string& name);
 // environment sets VIDEZ5_DURABLE to 1 (or yes, on, true) or a call switches it.
 bool durable();
 void set_durable(bool on);
+
+// Reads bytes of a file that the library opened for reading only, as they are
+// on disk, past HDF5 (nothing of such a file waits in the driver). False when
+// the file is open for writing or not through this driver, or the read fell
+// short: the caller then reads through HDF5.
+bool read_file_bytes(hid_t file_id, haddr_t addr, std::size_t size, void* buffer);
 
 // Forces a file's bytes, and its name in its directory, to disk (the durable mode).
 bool sync_file_and_directory(int fd, const char* name);

@@ -57,9 +57,22 @@ constexpr unsigned char kWriteAccess = 0x01;
 constexpr unsigned char kSwmrWriteAccess = 0x04;
 constexpr std::size_t kHeapPrefix = 32;  // with 8-byte lengths and addresses
 
+struct State;
+
+// What H5Fget_vfd_handle hands out: the file descriptor first, as for HDF5's
+// POSIX driver, then the state that the library's own reads past HDF5 need.
+struct VfdHandle {
+    int fd;
+    State* state;
+};
+
 struct State {
     std::string name;
     int fd = -1;
+    VfdHandle vfd_handle{-1, nullptr};
+    // HDF5 calls the driver under its own lock; read_file_bytes comes from
+    // outside it, so what it looks at (pending) changes only under this one.
+    std::mutex pending_lock;
     dev_t device = 0;
     ino_t inode = 0;
     haddr_t eoa = 0;
@@ -536,6 +549,7 @@ H5FD_t* driver_open(const char* name, unsigned flags, hid_t, haddr_t maxaddr) {
         auto state = std::make_unique<State>();
         state->name = name;
         state->fd = fd;
+        state->vfd_handle = VfdHandle{fd, state.get()};
         state->device = st.st_dev;
         state->inode = st.st_ino;
         state->eof = static_cast<haddr_t>(st.st_size);
@@ -553,7 +567,10 @@ H5FD_t* driver_open(const char* name, unsigned flags, hid_t, haddr_t maxaddr) {
 herr_t driver_close(H5FD_t* file) {
     File* f = reinterpret_cast<File*>(file);
     State& s = *f->state;
-    if (guarded([&s] { return commit(s); }) < 0) close_time_failure(s);
+    if (guarded([&s] {
+        const std::lock_guard<std::mutex> hold(s.pending_lock);
+        return commit(s);
+    }) < 0) close_time_failure(s);
     if (::close(s.fd) < 0) {
         VIDEZ5_REPORT(H5E_IO, H5E_CANTCLOSEFILE, "unable to close file: " + errno_text(errno));
         close_time_failure(s);
@@ -599,7 +616,7 @@ haddr_t driver_get_eof(const H5FD_t* file, H5FD_mem_t) {
 
 herr_t driver_get_handle(H5FD_t* file, hid_t, void** handle) {
     if (handle == nullptr) return -1;
-    *handle = &state_of(file).fd;
+    *handle = &state_of(file).vfd_handle;
     return 0;
 }
 
@@ -663,6 +680,7 @@ herr_t driver_write(H5FD_t* file, H5FD_mem_t type, hid_t, haddr_t addr, size_t s
         return -1;
     }
     return guarded([&] {
+        const std::lock_guard<std::mutex> hold(s.pending_lock);
         look_once(s);
         if (addr < s.head.size()) s.head_valid = false;
         const auto* bytes = static_cast<const unsigned char*>(buffer);
@@ -695,13 +713,19 @@ herr_t driver_write(H5FD_t* file, H5FD_mem_t type, hid_t, haddr_t addr, size_t s
 
 herr_t driver_flush(H5FD_t* file, hid_t, hbool_t closing) {
     State& s = state_of(file);
-    if (guarded([&s] { return commit(s); }) == 0) return 0;
+    if (guarded([&s] {
+        const std::lock_guard<std::mutex> hold(s.pending_lock);
+        return commit(s);
+    }) == 0) return 0;
     return closing ? close_time_failure(s) : -1;
 }
 
 herr_t driver_truncate(H5FD_t* file, hid_t, hbool_t closing) {
     State& s = state_of(file);
-    if (guarded([&s] { return commit(s); }) < 0) return closing ? close_time_failure(s) : -1;
+    if (guarded([&s] {
+        const std::lock_guard<std::mutex> hold(s.pending_lock);
+        return commit(s);
+    }) < 0) return closing ? close_time_failure(s) : -1;
     // HDF5 may give back the end of its allocation after it wrote the
     // superblock, stating the new end only with its next superblock: until
     // then the file keeps the end stated on disk, or a kill in between would
@@ -821,6 +845,35 @@ UnseenRawWrites::~UnseenRawWrites() { unseen_from = unseen_to = 0; }
 
 bool durable() { return durable_flag().load(); }
 void set_durable(bool on) { durable_flag().store(on); }
+
+bool read_file_bytes(hid_t file_id, haddr_t addr, std::size_t size, void* buffer) {
+    const hid_t fapl = H5Fget_access_plist(file_id);
+    if (fapl < 0) return false;
+    void* handle = nullptr;
+    const bool ours = H5Pget_driver(fapl) == ordered_driver() && H5Fget_vfd_handle(file_id, fapl, &handle) >= 0 &&
+                      handle != nullptr;
+    H5Pclose(fapl);
+    if (!ours || addr > kMaxAddr || size > kMaxAddr - addr) return false;
+    State& s = *static_cast<const VfdHandle*>(handle)->state;
+    const std::lock_guard<std::mutex> hold(s.pending_lock);
+    // Where HDF5 would see other bytes than the disk holds (metadata waiting
+    // to be committed, the superblock shown with its flags cleared), only a
+    // read through HDF5 tells what it sees.
+    const auto next = first_after(s.pending, addr);
+    if (next != s.pending.end() && next->first < addr + size) return false;
+    if (s.superblock_addr != HADDR_UNDEF && addr < s.superblock_addr + kNewSuperblock &&
+        addr + size > s.superblock_addr)
+        return false;
+    const int fd = s.fd;
+    auto* out = static_cast<unsigned char*>(buffer);
+    for (std::size_t done = 0; done < size;) {
+        const ssize_t n = pread(fd, out + done, size - done, static_cast<off_t>(addr + done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
 
 bool sync_file_and_directory(int fd, const char* name) {
     if (fdatasync(fd) != 0) return false;

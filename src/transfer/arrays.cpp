@@ -110,7 +110,7 @@ int h5read_data_checked(hid_t loc_id, const std::string& path, void* buffer, con
     const int status = videz5::detail::open_for_read(loc_id, path, videz5::detail::dump_dims(*dim1, *dim2, *dim3),
                                                      type_id, dataset, stored_dims);
     if (status != VIDEZ5_OK) return status;
-    if (H5Dread(dataset.get(), type_id, H5S_ALL, H5S_ALL, H5P_DEFAULT, buffer) < 0) return VIDEZ5_READ_FAILED;
+    if (videz5::detail::read_whole(dataset.get(), type_id, buffer) < 0) return VIDEZ5_READ_FAILED;
     return VIDEZ5_OK;
 }
 
@@ -158,7 +158,12 @@ herr_t read_at(hid_t loc_id, const std::string& path, void* buffer, hid_t type_i
     PathWalk walk(loc_id, path, 0, false);
     Hid dataset = own_dataset(H5Dopen2(walk.deepest(), walk.last_component().c_str(), whole_read_access().get()));
     if (!dataset.valid()) return -1;
-    return H5Dread(dataset.get(), type_id, H5S_ALL, H5S_ALL, H5P_DEFAULT, buffer);
+    return read_whole(dataset.get(), type_id, buffer);
+}
+
+herr_t read_whole(hid_t dataset, hid_t type_id, void* buffer) {
+    if (read_series_whole(dataset, type_id, buffer)) return 0;
+    return H5Dread(dataset, type_id, H5S_ALL, H5S_ALL, H5P_DEFAULT, buffer);
 }
 
 }  // namespace videz5::detail

@@ -117,6 +117,54 @@ herr_t write_step(hid_t dataset, hid_t create, hsize_t at, const std::vector<hsi
 
 }  // namespace
 
+bool read_series_whole(hid_t dataset, hid_t type_id, void* buffer) {
+    Hid create(H5Dget_create_plist(dataset), H5Pclose);
+    Hid stored = own_type(H5Dget_type(dataset));
+    Hid space = own_space(H5Dget_space(dataset));
+    if (!create.valid() || !stored.valid() || !space.valid() || H5Pget_layout(create.get()) != H5D_CHUNKED ||
+        H5Pget_nfilters(create.get()) != 0 || H5Tequal(stored.get(), type_id) <= 0)
+        return false;
+    const int rank = H5Sget_simple_extent_ndims(space.get());
+    if (rank < 1) return false;
+    std::vector<hsize_t> dims(static_cast<std::size_t>(rank)), chunk(dims.size());
+    if (H5Sget_simple_extent_dims(space.get(), dims.data(), nullptr) < 0 ||
+        H5Pget_chunk(create.get(), rank, chunk.data()) != rank)
+        return false;
+    // Each chunk must span whole steps, so that it is one stretch of the buffer.
+    hsize_t step_bytes = H5Tget_size(type_id);
+    for (std::size_t i = 1; i < dims.size(); ++i) {
+        if (chunk[i] != dims[i]) return false;
+        step_bytes *= dims[i];
+    }
+    if (dims[0] == 0 || step_bytes == 0 || chunk[0] == 0) return false;
+    const Hid file = own_file(H5Iget_file_id(dataset));
+    if (!file.valid()) return false;
+    const ErrorPrintingOff quiet;  // a chunk never written is an answer here, not an error
+    auto* out = static_cast<unsigned char*>(buffer);
+    haddr_t run_addr = HADDR_UNDEF;
+    hsize_t run_bytes = 0, run_at = 0;
+    std::vector<hsize_t> coord(dims.size(), 0);
+    for (coord[0] = 0; coord[0] < dims[0]; coord[0] += chunk[0]) {
+        unsigned filters = 0;
+        haddr_t addr = HADDR_UNDEF;
+        hsize_t size = 0;
+        if (H5Dget_chunk_info_by_coord(dataset, coord.data(), &filters, &addr, &size) < 0 || addr == HADDR_UNDEF ||
+            size != chunk[0] * step_bytes)
+            return false;
+        // Only the last chunk holds fewer steps than it has room for.
+        const hsize_t bytes = std::min(chunk[0], dims[0] - coord[0]) * step_bytes;
+        if (run_bytes > 0 && addr == run_addr + run_bytes) {
+            run_bytes += bytes;
+            continue;
+        }
+        if (run_bytes > 0 && !read_file_bytes(file.get(), run_addr, run_bytes, out + run_at)) return false;
+        run_addr = addr;
+        run_at = coord[0] * step_bytes;
+        run_bytes = bytes;
+    }
+    return read_file_bytes(file.get(), run_addr, run_bytes, out + run_at);
+}
+
 int describe(hid_t object, const std::string& units, const std::string& long_name) {
     int status = 0;
     if (!units.empty() && write_string_attribute(object, "units", {units}, false) < 0) status = -1;

@@ -5,8 +5,9 @@ program test_series
   implicit none
   character(len=*), parameter :: f = 'series.h5'
   real(real64) :: v(3), g(2, 3), d(4, 3), x(4), y(3)
-  real(real64), allocatable :: back(:, :)
-  integer :: i, k, rank, dims(3), status
+  real(real64), allocatable :: back(:, :), w(:), wide(:, :, :)
+  integer :: i, j, k, rank, dims(3), status, n(2, 5)
+  logical :: same(3)
 
   do k = 1, 5
     v = [(k * 10 + i, i = 1, 3)]
@@ -33,6 +34,30 @@ program test_series
         ', last step read back ', all(back(:, 5) == v)
   flush(6)
   deallocate(back)
+  call videz5_read(f, 'n', n, status)
+  print '(a,i0,a,l1)', 'n: status ', status, ', read back ', all(n(1, :) == [(k, k = 1, 5)]) .and. all(n(2, :) == -n(1, :))
+
+  ! Steps of 80 KB, three to a chunk: 'wide/a' and 'wide/b' grown in turns
+  ! have their chunks between each other's, 'wide/c' grown alone has them in
+  ! a row; each has a last chunk one third full. Whole reads put every value back.
+  allocate(w(10000), wide(10000, 10, 3), back(10000, 10))
+  do k = 1, 10
+    do i = 1, 3
+      w = [(i * 1d6 + k * 1d4 + j, j = 1, 10000)]
+      wide(:, k, i) = w
+      if (i < 3) call videz5_append(f, 'wide/' // achar(96 + i), w)
+    end do
+  end do
+  do k = 1, 10
+    call videz5_append(f, 'wide/c', wide(:, k, 3))
+  end do
+  do i = 1, 3
+    back = 0
+    call videz5_read(f, 'wide/' // achar(96 + i), back, status)
+    same(i) = status == 0 .and. all(back == wide(:, :, i))
+  end do
+  print '(a,3(1x,l1))', 'wide: a, b, c read back', same
+  deallocate(w, wide, back)
 
   ! A longer text replaces the attribute whole; a refused write takes its description along unused.
   call videz5_dump(f, 'fixed', [3d0, 4d0], units='km/s')
