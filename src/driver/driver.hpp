@@ -25,9 +25,10 @@ std::string take_failed_close(const std::string& name);
 bool durable();
 void set_durable(bool on);
 
-// Reads bytes of a file that the library opened for reading only, as they are
-// on disk, past HDF5 (nothing of such a file waits in the driver). False when
-// the file is open for writing or not through this driver, or the read fell
+// Reads bytes of a file open through this driver as they are on disk, past
+// HDF5, when the disk holds there what HDF5 would read. False when the file is
+// not open through this driver, when bytes of the range still wait in the
+// driver to be committed (or lie in the superblock), or when the read fell
 // short: the caller then reads through HDF5.
 bool read_file_bytes(hid_t file_id, haddr_t addr, std::size_t size, void* buffer);
 

@@ -29,15 +29,14 @@ inline std::size_t element_code_size(int code, int string_length) {
 // order: reversed, sizes of 0 dropped, a single size 1 when all are 0.
 std::vector<hsize_t> dump_dims(unsigned int dim1, unsigned int dim2, unsigned int dim3);
 // Reads all of an open dataset into buffer, elements of type_id: H5Dread, or
-// for a series in a file open for reading only, its chunks in as few reads as
-// they allow (read_series_whole).
+// for a series its chunks in as few reads as they allow (read_series_whole).
 herr_t read_whole(hid_t dataset, hid_t type_id, void* buffer);
 // A series' chunks hold whole steps, in order, and a series that grew alone
 // in its file has them one after another on disk: runs of adjacent chunks go
 // into the buffer in one read each, where HDF5 reads chunk by chunk (a
 // quarter of a whole read of 8 MB in chunks of 256 KiB). False, with nothing
 // promised about the buffer, for any dataset that is not such a series with
-// the buffer's element type exactly, or a file not open for reading only.
+// the buffer's element type exactly, or whose bytes the driver cannot read past HDF5.
 bool read_series_whole(hid_t dataset, hid_t type_id, void* buffer);
 // Sizes as the Fortran caller declares them, HDF5's order reversed: "20 x 10";
 // "scalar" for none. The messages that refuse a shape print them.
