@@ -33,8 +33,8 @@ std::vector<hsize_t> dump_dims(unsigned int dim1, unsigned int dim2, unsigned in
 herr_t read_whole(hid_t dataset, hid_t type_id, void* buffer);
 // A series' chunks hold whole steps, in order, and a series that grew alone
 // in its file has them one after another on disk: runs of adjacent chunks go
-// into the buffer in one read each, where HDF5 reads chunk by chunk (a
-// quarter of a whole read of 8 MB in chunks of 256 KiB). False, with nothing
+// into the buffer in one read each, where HDF5 reads chunk by chunk (8 MB in
+// chunks of 256 KiB took up to 1.3 times a contiguous read). False, with nothing
 // promised about the buffer, for any dataset that is not such a series with
 // the buffer's element type exactly, or whose bytes the driver cannot read past HDF5.
 bool read_series_whole(hid_t dataset, hid_t type_id, void* buffer);
