@@ -321,12 +321,13 @@ bool start_journal(State& s) {
     return false;
 }
 
-// Keeps the old bytes of a change in place before it is made.
-bool journal_change(State& s, haddr_t addr, std::size_t size) {
+// Keeps the old bytes of a change in place before it is made, where they
+// differ: an array rewritten with a few values changed keeps only those.
+bool journal_change(State& s, haddr_t addr, const unsigned char* bytes, std::size_t size) {
     if (addr >= s.epoch_eof) return true;
     if (!start_journal(s)) return false;
     if (!s.journal.active()) return true;
-    if (s.journal.save(addr, size)) return true;
+    if (s.journal.save_changes({{addr, bytes, size}})) return true;
     VIDEZ5_REPORT(H5E_IO, H5E_WRITEERROR, s.journal.error());
     return false;
 }
@@ -693,7 +694,7 @@ herr_t driver_write(H5FD_t* file, H5FD_mem_t type, hid_t, haddr_t addr, size_t s
         if (type == H5FD_MEM_DRAW && !touches_pending) {
             if (needs_undo(s, addr, size)) {
                 s.journal_epoch = true;
-                if (!journal_change(s, addr, size) || (durable() && !s.journal.sync())) return false;
+                if (!journal_change(s, addr, bytes, size) || (durable() && !s.journal.sync())) return false;
             }
             if (!VIDEZ5_WRITE_NOTED(s, type, bytes, size, addr)) return false;
             s.eof = std::max(s.eof, addr + size);

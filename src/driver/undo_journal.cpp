@@ -144,7 +144,7 @@ bool UndoJournal::write_queued() {
     return true;
 }
 
-bool UndoJournal::queue_range(haddr_t lo, haddr_t hi) {
+bool UndoJournal::queue_range(haddr_t lo, haddr_t hi, const unsigned char* old) {
     for (haddr_t at = lo; at < hi;) {
         const std::size_t n = static_cast<std::size_t>(std::min<haddr_t>(hi - at, kChunk));
         // Entries of a commit go out together, up to a bounded amount of memory.
@@ -154,17 +154,12 @@ bool UndoJournal::queue_range(haddr_t lo, haddr_t hi) {
         unsigned char* p = queued_.data() + entry;
         put64(p, at);
         put64(p + 8, n);
-        // Bytes beyond the end of the file read as zeros, as HDF5 sees them.
-        const ssize_t got = read_fully(data_fd_, p + kEntryHead, n, static_cast<off_t>(at));
-        if (got < 0) return fail("cannot read what the undo journal keeps for");
-        std::memset(p + kEntryHead + got, 0, n - static_cast<std::size_t>(got));
+        std::memcpy(p + kEntryHead, old + (at - lo), n);
         put64(p + kEntryHead + n, entry_mark(at, n));
         at += n;
     }
     return true;
 }
-
-bool UndoJournal::save(haddr_t addr, std::size_t size) { return queue(addr, size) && write_queued(); }
 
 bool UndoJournal::save_changes(const std::vector<Change>& changes) {
     // HDF5 writes a group's name heap whole for each name it adds: keeping
@@ -179,31 +174,37 @@ bool UndoJournal::save_changes(const std::vector<Change>& changes) {
             const std::size_t n = static_cast<std::size_t>(std::min<haddr_t>(end - piece, kPiece));
             const ssize_t got = read_fully(data_fd_, old_.data(), n, static_cast<off_t>(piece));
             if (got < 0) return fail("cannot read what the undo journal keeps for");
+            // Bytes beyond the end of the file read as zeros, as HDF5 sees them.
             std::memset(old_.data() + got, 0, n - static_cast<std::size_t>(got));
             const unsigned char* now = c.bytes + (piece - c.addr);
             haddr_t run = 0, run_end = 0;  // the differing bytes found so far, merged while they touch
             for (std::size_t coarse = 0; coarse < n; coarse += kCoarse) {
                 const std::size_t coarse_n = std::min(kCoarse, n - coarse);
                 if (std::memcmp(old_.data() + coarse, now + coarse, coarse_n) == 0) continue;
-                for (std::size_t fine = coarse; fine < coarse + coarse_n; fine += kFine) {
-                    const std::size_t fine_n = std::min(kFine, coarse + coarse_n - fine);
-                    if (std::memcmp(old_.data() + fine, now + fine, fine_n) == 0) continue;
-                    const haddr_t at = piece + fine;
-                    if (run_end != at) {
-                        if (run_end > run && !queue(run, static_cast<std::size_t>(run_end - run))) return false;
-                        run = at;
-                    }
-                    run_end = at + fine_n;
+                // The span from the first differing fine block to the last:
+                // two comparisons for a block that changed throughout (an
+                // array rewritten), a few bytes for a name added to a heap.
+                const auto same = [&](std::size_t fine) {
+                    return std::memcmp(old_.data() + fine, now + fine, std::min(kFine, coarse + coarse_n - fine)) == 0;
+                };
+                std::size_t first = coarse, last = coarse + (coarse_n - 1) / kFine * kFine;
+                while (same(first)) first += kFine;
+                while (same(last)) last -= kFine;
+                const haddr_t at = piece + first, at_end = piece + std::min(last + kFine, coarse + coarse_n);
+                if (run_end != at) {
+                    if (run_end > run && !queue(run, run_end, old_.data() + (run - piece))) return false;
+                    run = at;
                 }
+                run_end = at_end;
             }
-            if (run_end > run && !queue(run, static_cast<std::size_t>(run_end - run))) return false;
+            if (run_end > run && !queue(run, run_end, old_.data() + (run - piece))) return false;
         }
     }
     return write_queued();
 }
 
-bool UndoJournal::queue(haddr_t addr, std::size_t size) {
-    const haddr_t hi = std::min<haddr_t>(addr + size, base_eof_);
+bool UndoJournal::queue(haddr_t addr, haddr_t end, const unsigned char* old) {
+    const haddr_t hi = std::min<haddr_t>(end, base_eof_);
     haddr_t at = addr;
     // Only the first old value of a byte matters: skip what is kept already.
     auto it = saved_.upper_bound(at);
@@ -215,19 +216,21 @@ bool UndoJournal::queue(haddr_t addr, std::size_t size) {
             continue;
         }
         const haddr_t gap_end = it != saved_.end() ? std::min(hi, it->first) : hi;
-        if (!queue_range(at, gap_end)) return false;
-        saved_[at] = gap_end;
-        at = gap_end;
-    }
-    // Fold touching ranges, so that the map stays as small as the journal's gaps.
-    for (auto i = saved_.begin(); i != saved_.end();) {
-        const auto next = std::next(i);
-        if (next != saved_.end() && next->first <= i->second) {
-            i->second = std::max(i->second, next->second);
-            saved_.erase(next);
-        } else {
-            i = next;
+        if (!queue_range(at, gap_end, old + (at - addr))) return false;
+        // Folded into the ranges it touches, so that the map stays as small
+        // as the journal's gaps (an array kept piece by piece is one range).
+        haddr_t lo = at;
+        if (it != saved_.begin() && std::prev(it)->second == at) {
+            lo = std::prev(it)->first;
+            saved_.erase(std::prev(it));
         }
+        haddr_t hi_kept = gap_end;
+        if (it != saved_.end() && it->first == gap_end) {
+            hi_kept = it->second;
+            it = saved_.erase(it);
+        }
+        saved_.emplace_hint(it, lo, hi_kept);
+        at = hi_kept;
     }
     return true;
 }

@@ -39,17 +39,15 @@ public:
     // Begins an epoch's journal for the data file `name` (open as data_fd),
     // whose size before the epoch is base_eof. False with error() set.
     bool start(const std::string& name, int data_fd, haddr_t base_eof);
-    // Keeps the bytes of [addr, addr + size) that lie below base_eof and are
-    // not kept yet. Must come before those bytes change.
-    bool save(haddr_t addr, std::size_t size);
     // Bytes about to be written in place over [addr, addr + size).
     struct Change {
         haddr_t addr;
         const unsigned char* bytes;
         std::size_t size;
     };
-    // Keeps the old bytes of several such writes, only where they differ from
-    // the new ones, and writes the journal once for all of them.
+    // Keeps the old bytes of several such writes that lie below base_eof, only
+    // where they differ from the new ones and are not kept yet, and writes the
+    // journal once for all of them. Must come before those bytes change.
     bool save_changes(const std::vector<Change>& changes);
     // Forces what is kept to the disk (the durable mode).
     bool sync();
@@ -59,9 +57,10 @@ public:
 
 private:
     bool fail(const std::string& what);
-    // Entries are gathered here and written out before save returns.
-    bool queue(haddr_t addr, std::size_t size);
-    bool queue_range(haddr_t lo, haddr_t hi);
+    // Entries for the old bytes of [addr, end), given from addr on, are
+    // gathered here and written out before save_changes returns.
+    bool queue(haddr_t addr, haddr_t end, const unsigned char* old);
+    bool queue_range(haddr_t lo, haddr_t hi, const unsigned char* old);
     bool write_queued();
 
     std::string path_;

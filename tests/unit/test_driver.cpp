@@ -80,7 +80,8 @@ TEST(Driver, RegistersOnceFromManyThreadsAgainAfterHdf5ShutsDown) {
 
 // The journal on its own: an epoch that never finished is undone, whatever it
 // had changed in place or added at the end, even when the kill cut its last
-// entry short; a live one and a finished one are left alone.
+// entry short, and whichever of its bytes were kept (only those that change,
+// each with its first old value); a live one and a finished one are left alone.
 TEST(UndoJournal, UndoesOnlyAnEpochThatDidNotFinish) {
     using videz5::detail::Recovery;
     TempDir tmp;
@@ -91,15 +92,25 @@ TEST(UndoJournal, UndoesOnlyAnEpochThatDidNotFinish) {
     ASSERT_GE(fd, 0);
     std::string why;
     const auto recover = [&] { return videz5::detail::recover(name, -1, false, why); };
+    // Kept, then written in place, as the driver does.
+    const auto change = [fd](videz5::detail::UndoJournal& journal, haddr_t at, const std::string& bytes, bool write) {
+        const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+        if (!journal.save_changes({{at, p, bytes.size()}})) return false;
+        return !write || pwrite(fd, bytes.data(), bytes.size(), static_cast<off_t>(at)) ==
+                             static_cast<ssize_t>(bytes.size());
+    };
     {
         videz5::detail::UndoJournal journal;
         ASSERT_TRUE(journal.start(name, fd, before.size())) << journal.error();
-        ASSERT_TRUE(journal.save(100, 50));
-        ASSERT_TRUE(journal.save(120, 200));   // overlaps what is kept already
-        ASSERT_TRUE(journal.save(9990, 100));  // reaches past the old end
-        ASSERT_EQ(pwrite(fd, std::string(220, 'b').data(), 220, 100), 220);
-        ASSERT_EQ(pwrite(fd, std::string(1000, 'c').data(), 1000, 9990), 1000);
-        ASSERT_TRUE(journal.save(2000, 100));  // its bytes are not changed: the kill comes first
+        ASSERT_TRUE(change(journal, 100, std::string(50, 'b'), true));
+        ASSERT_TRUE(change(journal, 120, std::string(200, 'c'), true));  // overlaps what is kept already
+        ASSERT_TRUE(change(journal, 50, std::string(350, 'h'), true));   // around it
+        std::string middle_kept(9000, 'a');                                // changes only near its ends
+        middle_kept[100] = middle_kept.back() = 'd';
+        ASSERT_TRUE(change(journal, 500, middle_kept, true));
+        ASSERT_TRUE(change(journal, 5000, std::string(100, 'e'), true));  // within what that one did not keep
+        ASSERT_TRUE(change(journal, 9990, std::string(1000, 'f'), true));  // reaches past the old end
+        ASSERT_TRUE(change(journal, 2000, std::string(100, 'g'), false));  // the kill comes before the write
         EXPECT_EQ(recover(), Recovery::kBusy);  // alive: nobody may undo it
     }  // a kill: the journal stays behind, its last entry losing its last bytes
     std::string kept = file_bytes(journal_name);
@@ -115,8 +126,7 @@ TEST(UndoJournal, UndoesOnlyAnEpochThatDidNotFinish) {
         videz5::detail::UndoJournal journal;
         for (const char* epoch : {"bbbbbbbbbb", "cccccccccc"}) {  // one journal for the epochs of an open file
             ASSERT_TRUE(journal.start(name, fd, before.size()));
-            ASSERT_TRUE(journal.save(0, 10));
-            ASSERT_EQ(pwrite(fd, epoch, 10, 0), 10);
+            ASSERT_TRUE(change(journal, 0, epoch, true));
             ASSERT_TRUE(journal.finish(true));
             EXPECT_EQ(file_bytes(journal_name), "");  // emptied: nothing to undo
         }
