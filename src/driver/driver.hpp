@@ -26,11 +26,19 @@ bool durable();
 void set_durable(bool on);
 
 // Reads bytes of a file open through this driver as they are on disk, past
-// HDF5, when the disk holds there what HDF5 would read. False when the file is
+// HDF5, when the disk holds there what HDF5 would read. The driver is looked
+// up once, for all the reads of one transfer. read is false when the file is
 // not open through this driver, when bytes of the range still wait in the
 // driver to be committed (or lie in the superblock), or when the read fell
 // short: the caller then reads through HDF5.
-bool read_file_bytes(hid_t file_id, haddr_t addr, std::size_t size, void* buffer);
+class FileBytes {
+public:
+    explicit FileBytes(hid_t file_id);
+    bool read(haddr_t addr, std::size_t size, void* buffer) const;
+
+private:
+    const void* handle_ = nullptr;  // the driver's, valid while the file is open
+};
 
 // Forces a file's bytes, and its name in its directory, to disk (the durable mode).
 bool sync_file_and_directory(int fd, const char* name);

@@ -70,7 +70,7 @@ struct State {
     std::string name;
     int fd = -1;
     VfdHandle vfd_handle{-1, nullptr};
-    // HDF5 calls the driver under its own lock; read_file_bytes comes from
+    // HDF5 calls the driver under its own lock; FileBytes::read comes from
     // outside it, so what it looks at (pending) changes only under this one.
     std::mutex pending_lock;
     dev_t device = 0;
@@ -847,15 +847,17 @@ UnseenRawWrites::~UnseenRawWrites() { unseen_from = unseen_to = 0; }
 bool durable() { return durable_flag().load(); }
 void set_durable(bool on) { durable_flag().store(on); }
 
-bool read_file_bytes(hid_t file_id, haddr_t addr, std::size_t size, void* buffer) {
+FileBytes::FileBytes(hid_t file_id) {
     const hid_t fapl = H5Fget_access_plist(file_id);
-    if (fapl < 0) return false;
+    if (fapl < 0) return;
     void* handle = nullptr;
-    const bool ours = H5Pget_driver(fapl) == ordered_driver() && H5Fget_vfd_handle(file_id, fapl, &handle) >= 0 &&
-                      handle != nullptr;
+    if (H5Pget_driver(fapl) == ordered_driver() && H5Fget_vfd_handle(file_id, fapl, &handle) >= 0) handle_ = handle;
     H5Pclose(fapl);
-    if (!ours || addr > kMaxAddr || size > kMaxAddr - addr) return false;
-    State& s = *static_cast<const VfdHandle*>(handle)->state;
+}
+
+bool FileBytes::read(haddr_t addr, std::size_t size, void* buffer) const {
+    if (handle_ == nullptr || addr > kMaxAddr || size > kMaxAddr - addr) return false;
+    State& s = *static_cast<const VfdHandle*>(handle_)->state;
     const std::lock_guard<std::mutex> hold(s.pending_lock);
     // Where HDF5 would see other bytes than the disk holds (metadata waiting
     // to be committed, the superblock shown with its flags cleared), only a

@@ -118,12 +118,13 @@ herr_t write_step(hid_t dataset, hid_t create, hsize_t at, const std::vector<hsi
 }  // namespace
 
 bool read_series_whole(hid_t dataset, hid_t type_id, void* buffer) {
+    // The layout first: most datasets read whole are not series.
     Hid create(H5Dget_create_plist(dataset), H5Pclose);
+    if (!create.valid() || H5Pget_layout(create.get()) != H5D_CHUNKED || H5Pget_nfilters(create.get()) != 0)
+        return false;
     Hid stored = own_type(H5Dget_type(dataset));
     Hid space = own_space(H5Dget_space(dataset));
-    if (!create.valid() || !stored.valid() || !space.valid() || H5Pget_layout(create.get()) != H5D_CHUNKED ||
-        H5Pget_nfilters(create.get()) != 0 || H5Tequal(stored.get(), type_id) <= 0)
-        return false;
+    if (!stored.valid() || !space.valid() || H5Tequal(stored.get(), type_id) <= 0) return false;
     const int rank = H5Sget_simple_extent_ndims(space.get());
     if (rank < 1) return false;
     std::vector<hsize_t> dims(static_cast<std::size_t>(rank)), chunk(dims.size());
@@ -139,6 +140,7 @@ bool read_series_whole(hid_t dataset, hid_t type_id, void* buffer) {
     if (dims[0] == 0 || step_bytes == 0 || chunk[0] == 0) return false;
     const Hid file = own_file(H5Iget_file_id(dataset));
     if (!file.valid()) return false;
+    const FileBytes bytes_of(file.get());
     const ErrorPrintingOff quiet;  // a chunk never written is an answer here, not an error
     auto* out = static_cast<unsigned char*>(buffer);
     haddr_t run_addr = HADDR_UNDEF;
@@ -157,12 +159,12 @@ bool read_series_whole(hid_t dataset, hid_t type_id, void* buffer) {
             run_bytes += bytes;
             continue;
         }
-        if (run_bytes > 0 && !read_file_bytes(file.get(), run_addr, run_bytes, out + run_at)) return false;
+        if (run_bytes > 0 && !bytes_of.read(run_addr, run_bytes, out + run_at)) return false;
         run_addr = addr;
         run_at = coord[0] * step_bytes;
         run_bytes = bytes;
     }
-    return read_file_bytes(file.get(), run_addr, run_bytes, out + run_at);
+    return bytes_of.read(run_addr, run_bytes, out + run_at);
 }
 
 int describe(hid_t object, const std::string& units, const std::string& long_name) {
