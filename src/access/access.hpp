@@ -31,10 +31,17 @@ public:
 private:
     std::vector<std::string> components_;
     std::vector<hid_t> chain_;
+    std::vector<char> kept_;  // per level: a group kept open between calls, not closed here
     unsigned int depth_ = 1;
     int offset_;
     bool created_deepest_ = false;
 };
+
+// While a held file defers its commits, the groups that walks from loc_id open
+// stay open between calls (up to a bound): HDF5 evicts an object's metadata
+// when it closes, so each call would read its group's header, index and names
+// again. keep false closes them; so do close_file and close_group of loc_id.
+void keep_groups_open(hid_t loc_id, bool keep);
 
 // Closes identifiers handed out by open_h5_file and open_path; negative on
 // failure. A file whose last writes failed is told in one line.

@@ -306,6 +306,7 @@ hid_t file_access() {
 }
 
 int close_file(hid_t file_id) {
+    keep_groups_open(file_id, false);
     const ssize_t length = H5Fget_name(file_id, nullptr, 0);
     std::string name(length > 0 ? static_cast<std::size_t>(length) : 0, '\0');
     if (length > 0) H5Fget_name(file_id, name.data(), name.size() + 1);
@@ -319,7 +320,10 @@ int close_file(hid_t file_id) {
     }
     return status;
 }
-int close_group(hid_t group_id) { return H5Gclose(group_id); }
+int close_group(hid_t group_id) {
+    keep_groups_open(group_id, false);
+    return H5Gclose(group_id);
+}
 
 // The driver commits at every flush, in the same order as at a close.
 int commit_file(hid_t loc_id) { return H5Fflush(loc_id, H5F_SCOPE_GLOBAL) < 0 ? -1 : 0; }

@@ -66,6 +66,8 @@ int register_handle(hid_t id, int through) {
     const Entry* parent = t.find(through);
     const int handle = ++t.last;
     t.entries.emplace(handle, Entry{id, parent != nullptr ? parent->file : handle, Schedule{}});
+    if (const Schedule* schedule = t.schedule_of(handle); schedule != nullptr && schedule->deferred())
+        keep_groups_open(id, true);
     return handle;
 }
 
@@ -81,6 +83,11 @@ void defer_commits(int handle, int calls, double seconds) {
     if (schedule == nullptr) return;
     schedule->calls = calls;
     schedule->seconds = seconds;
+    // Calls between commits keep their groups open; the file's own handle and
+    // the group handles opened through it alike.
+    const int file = table().find(handle)->file;
+    for (const auto& [h, entry] : table().entries)
+        if (entry.file == file) keep_groups_open(entry.id, schedule->deferred());
     // Back to every call: what waited is committed now.
     if (!schedule->deferred() && schedule->uncommitted > 0) commit_now(handle);
 }
