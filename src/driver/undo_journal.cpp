@@ -25,6 +25,8 @@ constexpr std::size_t kEntryHead = 16;
 constexpr std::size_t kEntryMark = 8;
 // Entries are at most this long, so that saving a large array needs bounded memory.
 constexpr std::size_t kChunk = std::size_t{8} << 20;
+// Entries at least this long are written on their own, not gathered.
+constexpr std::size_t kDirect = std::size_t{16} << 10;
 constexpr std::uint64_t kSeal = 0x6a6f75726e616c21;  // "journal!"
 
 std::uint64_t entry_mark(std::uint64_t addr, std::uint64_t length) {
@@ -147,7 +149,27 @@ bool UndoJournal::write_queued() {
 bool UndoJournal::queue_range(haddr_t lo, haddr_t hi, const unsigned char* old) {
     for (haddr_t at = lo; at < hi;) {
         const std::size_t n = static_cast<std::size_t>(std::min<haddr_t>(hi - at, kChunk));
-        // Entries of a commit go out together, up to a bounded amount of memory.
+        // A large entry goes out at once from where its bytes are: copied
+        // into a growing buffer first, a 64 MiB array cost three times its
+        // raw write here, most of it in page faults on fresh memory.
+        if (n >= kDirect) {
+            unsigned char head[kEntryHead], mark[kEntryMark];
+            put64(head, at);
+            put64(head + 8, n);
+            put64(mark, entry_mark(at, n));
+            if (!write_queued()) return false;
+            for (const auto& [bytes, size] : {std::pair<const unsigned char*, std::size_t>{head, sizeof head},
+                                              {old + (at - lo), n}, {mark, sizeof mark}}) {
+                if (const int error = write_fully(fd_, bytes, size, end_)) {
+                    errno = error;
+                    return fail("cannot write the undo journal");
+                }
+                end_ += static_cast<off_t>(size);
+            }
+            at += n;
+            continue;
+        }
+        // Small entries of a commit go out together, up to a bounded amount of memory.
         if (queued_.size() + n > kChunk && !write_queued()) return false;
         const std::size_t entry = queued_.size();
         queued_.resize(entry + kEntryHead + n + kEntryMark);
@@ -166,10 +188,13 @@ bool UndoJournal::save_changes(const std::vector<Change>& changes) {
     // all of it would copy hundreds of kilobytes for one name in a large
     // group. Blocks equal to what is on disk need no old value; the rest is
     // kept in blocks of kFine bytes (an entry costs 24 bytes besides its own).
-    constexpr std::size_t kPiece = std::size_t{64} << 10, kCoarse = 4096, kFine = 64;
-    old_.resize(kPiece);
+    constexpr std::size_t kPiece = std::size_t{1} << 20, kCoarse = 4096, kFine = 64;
     for (const Change& c : changes) {
         const haddr_t end = std::min<haddr_t>(c.addr + c.size, base_eof_);
+        if (c.addr >= end) continue;
+        // As large as the largest change needs, up to a piece: small
+        // metadata commits touch few fresh pages.
+        old_.resize(std::max(old_.size(), static_cast<std::size_t>(std::min<haddr_t>(end - c.addr, kPiece))));
         for (haddr_t piece = c.addr; piece < end; piece += kPiece) {
             const std::size_t n = static_cast<std::size_t>(std::min<haddr_t>(end - piece, kPiece));
             const ssize_t got = read_fully(data_fd_, old_.data(), n, static_cast<off_t>(piece));

@@ -86,7 +86,7 @@ TEST(UndoJournal, UndoesOnlyAnEpochThatDidNotFinish) {
     using videz5::detail::Recovery;
     TempDir tmp;
     const std::string name = tmp.path("data"), journal_name = videz5::detail::journal_name(name);
-    const std::string before(10000, 'a');
+    const std::string before(100000, 'a');
     write_bytes(name, before);
     const int fd = ::open(name.c_str(), O_RDWR);
     ASSERT_GE(fd, 0);
@@ -109,7 +109,8 @@ TEST(UndoJournal, UndoesOnlyAnEpochThatDidNotFinish) {
         middle_kept[100] = middle_kept.back() = 'd';
         ASSERT_TRUE(change(journal, 500, middle_kept, true));
         ASSERT_TRUE(change(journal, 5000, std::string(100, 'e'), true));  // within what that one did not keep
-        ASSERT_TRUE(change(journal, 9990, std::string(1000, 'f'), true));  // reaches past the old end
+        ASSERT_TRUE(change(journal, 20000, std::string(50000, 'i'), true));  // large: an entry on its own
+        ASSERT_TRUE(change(journal, 99990, std::string(1000, 'f'), true));  // reaches past the old end
         ASSERT_TRUE(change(journal, 2000, std::string(100, 'g'), false));  // the kill comes before the write
         EXPECT_EQ(recover(), Recovery::kBusy);  // alive: nobody may undo it
     }  // a kill: the journal stays behind, its last entry losing its last bytes
