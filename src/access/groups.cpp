@@ -1,6 +1,7 @@
 // Walking slash-separated group paths one level at a time.
 #include "access.hpp"
 
+#include <mutex>
 #include <unordered_map>
 
 namespace {
@@ -15,6 +16,9 @@ std::unordered_map<hid_t, KeptGroups>& kept_groups() {
     static std::unordered_map<hid_t, KeptGroups> instance;
     return instance;
 }
+// Every walk looks here, also walks of files opened by name in other
+// threads while one thread's held file keeps its groups.
+std::mutex kept_lock;
 
 // open_path, telling also whether the deepest level was created by this walk;
 // with kept, the groups kept open below loc_id are used and newly opened ones
@@ -26,8 +30,12 @@ void walk_path(hid_t loc_id, const std::vector<std::string>& components, std::ve
     created_deepest = false;
     if (chain.empty()) return;
     chain[0] = loc_id;
-    const auto found = kept != nullptr ? kept_groups().find(loc_id) : kept_groups().end();
-    KeptGroups* groups = found != kept_groups().end() ? &found->second : nullptr;
+    KeptGroups* groups = nullptr;  // stays valid: only the close of loc_id removes it
+    if (kept != nullptr) {
+        const std::lock_guard<std::mutex> hold(kept_lock);
+        const auto found = kept_groups().find(loc_id);
+        if (found != kept_groups().end()) groups = &found->second;
+    }
     std::string below;
 
     // A missing group is expected (it is about to be created), so its failed open must not print.
@@ -40,6 +48,7 @@ void walk_path(hid_t loc_id, const std::vector<std::string>& components, std::ve
         created_deepest = false;
         if (groups != nullptr) {
             below += (depth > 1 ? "/" : "") + components[depth - 1];
+            const std::lock_guard<std::mutex> hold(kept_lock);
             const auto known = groups->find(below);
             if (known != groups->end()) {
                 chain[depth] = known->second;
@@ -56,9 +65,12 @@ void walk_path(hid_t loc_id, const std::vector<std::string>& components, std::ve
                 created_deepest = group >= 0;
             }
         }
-        if (groups != nullptr && group >= 0 && groups->size() < kMaxKeptGroups) {
-            groups->emplace(below, group);
-            (*kept)[depth] = 1;
+        if (groups != nullptr && group >= 0) {
+            const std::lock_guard<std::mutex> hold(kept_lock);
+            if (groups->size() < kMaxKeptGroups) {
+                groups->emplace(below, group);
+                (*kept)[depth] = 1;
+            }
         }
         chain[depth] = group;
         ++depth;
@@ -85,15 +97,20 @@ void close_path(const std::vector<std::string>& components, const std::vector<hi
 namespace videz5::detail {
 
 void keep_groups_open(hid_t loc_id, bool keep) {
-    auto& all = kept_groups();
-    const auto found = all.find(loc_id);
-    if (keep) {
-        if (found == all.end()) all.emplace(loc_id, KeptGroups{});
-        return;
+    KeptGroups closing;
+    {
+        const std::lock_guard<std::mutex> hold(kept_lock);
+        auto& all = kept_groups();
+        const auto found = all.find(loc_id);
+        if (keep) {
+            if (found == all.end()) all.emplace(loc_id, KeptGroups{});
+            return;
+        }
+        if (found == all.end()) return;
+        closing = std::move(found->second);
+        all.erase(found);
     }
-    if (found == all.end()) return;
-    for (const auto& [path, group] : found->second) H5Gclose(group);
-    all.erase(found);
+    for (const auto& [path, group] : closing) H5Gclose(group);
 }
 
 PathWalk::PathWalk(hid_t loc_id, const std::string& path, int offset, bool create) : offset_(offset) {
