@@ -47,6 +47,18 @@ bench::Repetitions compare(int blocks, long calls, const std::function<void(long
     return reps;
 }
 
+bool write_all(int fd, const void* bytes, std::size_t size, off_t at) {
+    const auto* p = static_cast<const unsigned char*>(bytes);
+    while (size > 0) {
+        const ssize_t n = pwrite(fd, p, size, at);
+        if (n <= 0) return false;
+        p += n;
+        size -= static_cast<std::size_t>(n);
+        at += n;
+    }
+    return true;
+}
+
 void row(const char* figure, const bench::Repetitions& reps, const std::string& goal, bool met) {
     bench::table_row(figure, bench::us(bench::median(reps.library)), bench::us(bench::median(reps.reference)),
                      bench::ratio_text(reps.ratios()), goal, goal.empty() ? "" : bench::yes_no(met));
@@ -110,6 +122,37 @@ int main() {
         bench::raw_overwrite(raw_small, "v", small.data(), kSmall);
     });
     row("100 doubles overwritten", little, "", true);
+
+    // The floor under any overwrite that a kill cannot leave half done,
+    // without HDF5: a second copy of the array, of its old values (undo) or
+    // of its new ones (redo), in a fresh file beside it, against the write in
+    // place alone. Keeping the new values in fresh space of the file itself
+    // would double the file instead.
+    const std::string plain = scratch.file("plain.bin"), side = scratch.file("plain.side");
+    const std::size_t bytes = kLarge * sizeof(double);
+    const int fd = ::open(plain.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0644);
+    bench::require(fd >= 0 && write_all(fd, large.get(), bytes, 0), "plain file");
+    std::vector<unsigned char> piece(std::size_t{1} << 20);
+    const auto in_place = [&](long j) { bench::require(write_all(fd, version(j), bytes, 0), "plain write"); };
+    const auto with_copy = [&](bool old_values) {
+        return [&, old_values](long j) {
+            const int copy = ::open(side.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0644);
+            bool ok = copy >= 0;
+            for (std::size_t at = 0; ok && old_values && at < bytes; at += piece.size())
+                ok = pread(fd, piece.data(), piece.size(), static_cast<off_t>(at)) ==
+                         static_cast<ssize_t>(piece.size()) &&
+                     write_all(copy, piece.data(), piece.size(), static_cast<off_t>(at));
+            bench::require(ok && (old_values || write_all(copy, version(j), bytes, 0)), "plain copy");
+            in_place(j);
+            ::close(copy);
+            ::unlink(side.c_str());
+        };
+    };
+    row("(context) no HDF5: old values copied to a new file first (undo)", compare(9, 1, with_copy(true), in_place), "",
+        true);
+    row("(context) no HDF5: new values written to a new file first (redo)", compare(9, 1, with_copy(false), in_place),
+        "", true);
+    ::close(fd);
 
     if (has_durable) {
         bench::table_header("The durable mode (library durable against the library plain)");
