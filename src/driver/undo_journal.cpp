@@ -149,9 +149,9 @@ bool UndoJournal::write_queued() {
 bool UndoJournal::queue_range(haddr_t lo, haddr_t hi, const unsigned char* old) {
     for (haddr_t at = lo; at < hi;) {
         const std::size_t n = static_cast<std::size_t>(std::min<haddr_t>(hi - at, kChunk));
-        // A large entry goes out at once from where its bytes are: copied
-        // into a growing buffer first, a 64 MiB array cost three times its
-        // raw write here, most of it in page faults on fresh memory.
+        // A large entry goes out at once from where its bytes are: gathered
+        // first in a buffer grown anew at every call, a 64 MiB array took
+        // three times as long, most of it page faults on fresh memory.
         if (n >= kDirect) {
             unsigned char head[kEntryHead], mark[kEntryMark];
             put64(head, at);
@@ -186,8 +186,9 @@ bool UndoJournal::queue_range(haddr_t lo, haddr_t hi, const unsigned char* old) 
 bool UndoJournal::save_changes(const std::vector<Change>& changes) {
     // HDF5 writes a group's name heap whole for each name it adds: keeping
     // all of it would copy hundreds of kilobytes for one name in a large
-    // group. Blocks equal to what is on disk need no old value; the rest is
-    // kept in blocks of kFine bytes (an entry costs 24 bytes besides its own).
+    // group, and an array rewritten with a few values changed would be kept
+    // whole. Blocks equal to what is on disk need no old value; the rest is
+    // kept to within kFine bytes (an entry costs 24 bytes besides its own).
     constexpr std::size_t kPiece = std::size_t{1} << 20, kCoarse = 4096, kFine = 64;
     for (const Change& c : changes) {
         const haddr_t end = std::min<haddr_t>(c.addr + c.size, base_eof_);
