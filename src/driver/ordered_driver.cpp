@@ -572,6 +572,8 @@ herr_t driver_close(H5FD_t* file) {
         const std::lock_guard<std::mutex> hold(s.pending_lock);
         return commit(s);
     }) < 0) close_time_failure(s);
+    // The journal first: closing the file releases its lock.
+    s.journal.release();
     if (::close(s.fd) < 0) {
         VIDEZ5_REPORT(H5E_IO, H5E_CANTCLOSEFILE, "unable to close file: " + errno_text(errno));
         close_time_failure(s);

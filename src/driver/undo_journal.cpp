@@ -89,12 +89,15 @@ int sync_directory(const std::string& path) {
 
 std::string journal_name(const std::string& name) { return name + ".videz5-journal"; }
 
-UndoJournal::~UndoJournal() {
+UndoJournal::~UndoJournal() { release(); }
+
+void UndoJournal::release() {
     if (fd_ < 0) return;
     // An epoch that did not finish keeps its journal for the next open; an
     // emptied one goes, unlinked while still locked.
     if (!live_) ::unlink(path_.c_str());
     ::close(fd_);
+    fd_ = -1;
 }
 
 bool UndoJournal::fail(const std::string& what) {

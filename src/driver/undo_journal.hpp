@@ -53,6 +53,11 @@ public:
     bool sync();
     // The epoch's changes are all in the file: the journal is emptied.
     bool finish(bool durable);
+    // Lets the journal go as the file closes: an emptied one is removed, a
+    // live one (an epoch that did not finish) stays for the next open. Must
+    // come before the data file's lock goes, or a writer waiting for that
+    // lock would find this one's journal still there.
+    void release();
     const std::string& error() const { return error_; }
 
 private:

@@ -8,6 +8,8 @@
  * VIDEZ5_CRASH_TORN=1      write the first half (whole pages) of change k, then kill
  * VIDEZ5_CRASH_ZERO=k      from change k on, pwrite writes nothing and returns 0 (a
  *                          file system that stops taking data): the process must not hang
+ * VIDEZ5_SLOW_UNLINK=ms     sleep that long before removing an undo journal, which
+ *                          widens any gap between a writer's close and that removal
  * VIDEZ5_CRASH_LOG=path    append "k offset size what" for every change, what being
  *                          its first bytes (TREE, SNOD, HEAP, the superblock, ...)
  */
@@ -17,17 +19,19 @@
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 #include <sys/types.h>
 #include <unistd.h>
 
 static long kill_at = -1, zero_from = -1, changes = 0;
-static int torn = 0, log_fd = -1;
+static int torn = 0, log_fd = -1, slow_unlink_ms = 0;
 
 static ssize_t (*real_pwrite64)(int, const void*, size_t, off_t);
 static ssize_t (*real_pwrite)(int, const void*, size_t, off_t);
 static ssize_t (*real_write)(int, const void*, size_t);
 static int (*real_ftruncate)(int, off_t);
 static int (*real_ftruncate64)(int, off_t);
+static int (*real_unlink)(const char*);
 
 __attribute__((constructor)) static void init(void) {
     real_pwrite64 = dlsym(RTLD_NEXT, "pwrite64");
@@ -35,10 +39,12 @@ __attribute__((constructor)) static void init(void) {
     real_write = dlsym(RTLD_NEXT, "write");
     real_ftruncate = dlsym(RTLD_NEXT, "ftruncate");
     real_ftruncate64 = dlsym(RTLD_NEXT, "ftruncate64");
+    real_unlink = dlsym(RTLD_NEXT, "unlink");
     const char* s;
     if ((s = getenv("VIDEZ5_CRASH_AT"))) kill_at = atol(s);
     if ((s = getenv("VIDEZ5_CRASH_ZERO"))) zero_from = atol(s);
     torn = (s = getenv("VIDEZ5_CRASH_TORN")) && *s == '1';
+    if ((s = getenv("VIDEZ5_SLOW_UNLINK"))) slow_unlink_ms = atoi(s);
     if ((s = getenv("VIDEZ5_CRASH_LOG"))) log_fd = open(s, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
 }
 
@@ -83,3 +89,10 @@ static int truncate_change(int (*t)(int, off_t), int fd, off_t length) {
 }
 int ftruncate(int fd, off_t length) { return truncate_change(real_ftruncate, fd, length); }
 int ftruncate64(int fd, off_t length) { return truncate_change(real_ftruncate64, fd, length); }
+
+int unlink(const char* path) {
+    static const char suffix[] = ".videz5-journal";
+    const size_t n = strlen(path), k = sizeof suffix - 1;
+    if (slow_unlink_ms > 0 && n >= k && strcmp(path + n - k, suffix) == 0) usleep((useconds_t)slow_unlink_ms * 1000);
+    return real_unlink(path);
+}

@@ -5,7 +5,10 @@ must be in the file, whole, the file must be readable, and no process may
 print anything but its progress. Mirrors crash_writer.f90's writers. Prints per start
 and process count the trials and the calls found intact; exits non-zero when
 any trial lost or damaged anything.
-Usage: shared_check.py CRASH_WRITER [--trials N] [--procs 2,4,8] [--calls M] [--starts new,empty]"""
+--shim CRASH_SHIM preloads the crash shim, which slows every removal of an
+undo journal by 20 ms: a writer must be rid of its journal before another can
+take the file.
+Usage: shared_check.py CRASH_WRITER [--trials N] [--procs 2,4,8] [--calls M] [--starts new,empty] [--shim SHIM]"""
 import argparse
 import os
 import subprocess
@@ -49,13 +52,13 @@ def intact_calls(path, returned):
         return None
 
 
-def trial(exe, procs, calls, start):
+def trial(exe, procs, calls, start, env):
     """One trial: (calls returned, calls intact, what went wrong)."""
     problems, returned = [], {}
     with tempfile.TemporaryDirectory(prefix="videz5-shared-") as d:
         if start == "empty":
             Path(d, "crash.h5").touch()
-        writers = [subprocess.Popen([exe, str(calls), "1", str(w)], cwd=d, env=program_env(),
+        writers = [subprocess.Popen([exe, str(calls), "1", str(w)], cwd=d, env=env,
                                     stdout=subprocess.PIPE, stderr=subprocess.PIPE) for w in range(1, procs + 1)]
         for p in writers:
             p.stdout.readline()  # "ready"
@@ -82,17 +85,19 @@ def trial(exe, procs, calls, start):
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("writer")
-    for option, default in [("--trials", 3), ("--procs", "2,4,8"), ("--calls", 30), ("--starts", "new,empty")]:
+    for option, default in [("--trials", 3), ("--procs", "2,4,8"), ("--calls", 30), ("--starts", "new,empty"),
+                            ("--shim", "")]:
         parser.add_argument(option, type=type(default), default=default)
     args = parser.parse_args()
     exe = os.path.abspath(args.writer)
+    env = program_env(LD_PRELOAD=os.path.abspath(args.shim), VIDEZ5_SLOW_UNLINK="20") if args.shim else program_env()
     failed = 0
     print(f"{'start':6s} {'procs':>5s} {'trials':>6s} {'bad trials':>10s} {'calls returned':>14s} "
           f"{'calls intact':>12s} {'seconds':>7s}")
     for start in args.starts.split(","):
         for procs in (int(p) for p in args.procs.split(",")):
             began = time.monotonic()
-            results = [trial(exe, procs, args.calls, start) for _ in range(args.trials)]
+            results = [trial(exe, procs, args.calls, start, env) for _ in range(args.trials)]
             notes = [f"  trial {t}: " + "; ".join(problems) for t, (_, _, problems) in enumerate(results) if problems]
             print(f"{start:6s} {procs:5d} {args.trials:6d} {len(notes):10d} {sum(r[0] for r in results):14d} "
                   f"{sum(r[1] for r in results):12d} {time.monotonic() - began:7.0f}", flush=True)
