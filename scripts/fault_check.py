@@ -4,11 +4,19 @@ the sources, builds it and runs the test suite (fast tests first, stopping at
 the first failure), and reports which test caught each fault. A suite is as
 strong as the faults it catches, not as long as it is.
 
-Usage: scripts/fault_check.py [--only N,M] [--keep DIR]
+Each fault is anchored to a marker comment in the sources, "fault-check: ID",
+at the end of the line it changes (or alone on the line above it), so that it
+follows its line wherever edits move it. A marker that is gone, found twice, or
+whose line no longer holds the text to change fails the check loudly; so does a
+marker that no fault names.
+
+Usage: scripts/fault_check.py --check          every marker in place, nothing planted (seconds)
+       scripts/fault_check.py [--only ID,...] [--keep DIR] [--jobs N]
 Needs the packages scripts/setup.sh installs. Prints a Markdown table; exits
-non-zero when a fault went uncaught."""
+non-zero when a fault went uncaught or a marker is not in place."""
 import argparse
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -16,69 +24,68 @@ import tempfile
 import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+SOURCES = ("src", "include", "fortran")
+MARKER = re.compile(r"//\s*fault-check:\s*(\S+)\s*$")
 
-# (what the fault does, file, text as it stands, text with the fault planted)
+# (marker, what the fault does, text on the marked line, text with the fault planted)
 FAULTS = [
-    ("a Fortran text is not cut at its NUL", "src/text/text.cpp",
+    ("text-nul", "a Fortran text is not cut at its NUL",
      "const void* nul = std::memchr(chars, '\\0', *length);", "const void* nul = nullptr;"),
-    ("a leading slash of a path is not skipped", "src/text/text.cpp", "if (p == 0) {", "if (p == 0 && false) {"),
-    ("Fortran sizes are not reversed", "src/transfer/arrays.cpp",
+    ("path-leading-slash", "a leading slash of a path is not skipped", "if (p == 0) {", "if (p == 0 && false) {"),
+    ("reverse-sizes", "Fortran sizes are not reversed",
      "for (const unsigned int size : {dim3, dim2, dim1})", "for (const unsigned int size : {dim1, dim2, dim3})"),
-    ("sizes of 0 are not dropped", "src/transfer/arrays.cpp",
+    ("drop-zero-sizes", "sizes of 0 are not dropped",
      "if (size != 0) dims.push_back(size);", "dims.push_back(size == 0 ? 1 : size);"),
-    ("error printing saved with the 1.6 call only", "src/detail/error_printing.hpp",
+    ("printing-generation", "error printing saved with the 1.6 call only",
      "if (H5Eauto_is_v2(H5E_DEFAULT, &is_v2_) < 0) return;",
      "if (H5Eauto_is_v2(H5E_DEFAULT, &is_v2_) < 0) return;\n    is_v2_ = 0;"),
-    ("a changed size is not refused", "src/transfer/guarded_write.cpp",
-     "if (stored[i] != dims_[i]) {", "if (false) {"),
-    ("a changed rank is not refused", "src/transfer/guarded_write.cpp",
-     "if (stored_rank != rank_) {", "if (false) {"),
-    ("the groups of a walk are left open", "src/access/groups.cpp",
-     "PathWalk::~PathWalk() { close_path(components_, chain_, offset_); }", "PathWalk::~PathWalk() {}"),
-    ("handles cut identifiers to 32 bits", "src/binding/entry_points.cpp",
-     "t.ids.emplace(++t.last, id);", "t.ids.emplace(++t.last, static_cast<int>(id));"),
-    ("strings dumped null-padded instead of blank-padded", "src/transfer/arrays.cpp",
+    ("refuse-changed-size", "a changed size is not refused", "if (stored[i] != dims_[i]) {", "if (false) {"),
+    ("refuse-changed-rank", "a changed rank is not refused", "if (stored_rank != rank_) {", "if (false) {"),
+    ("walk-closes-groups", "the groups of a walk are left open", "close_path(components_, chain_, offset_);",
+     "(void)0;"),
+    ("handle-keeps-whole-id", "handles cut identifiers to 32 bits", "Entry{id, parent",
+     "Entry{static_cast<int>(id), parent"),
+    ("strings-blank-padded", "strings dumped null-padded instead of blank-padded",
      "Hid type = own_type(H5Tcopy(H5T_FORTRAN_S1));", "Hid type = own_type(H5Tcopy(H5T_C_S1));"),
-    ("a plot record's axes swapped", "src/plot/printh5.cpp",
-     'writes.emplace_back(record, "Y", 1, &dims[0], H5T_NATIVE_DOUBLE, y);',
-     'writes.emplace_back(record, "Y", 1, &dims[0], H5T_NATIVE_DOUBLE, x);'),
-    ("the NXdata axes in the wrong order", "src/plot/printh5.cpp",
+    ("plot-axes-in-place", "a plot record's axes swapped",
+     "H5T_NATIVE_DOUBLE, y, false, fresh);", "H5T_NATIVE_DOUBLE, x, false, fresh);"),
+    ("nxdata-axes-order", "the NXdata axes in the wrong order",
      'std::vector<std::string>{"Y", "X"}', 'std::vector<std::string>{"X", "Y"}'),
-    ("a read of a missing file does not abort", "src/access/files.cpp",
+    ("read-missing-file-aborts", "a read of a missing file does not abort",
      "if (must_exist && !file_exists(name)) {", "if (false) {"),
-    ("a bad type code on a dump does not abort", "src/binding/entry_points.cpp",
-     "if (!videz5::detail::valid_element_code(*type_code)) std::abort();",
-     "if (!videz5::detail::valid_element_code(*type_code)) return;"),
-    ("sizes that cannot describe an array are taken", "src/binding/array_sizes.cpp",
-     "if (fits) return true;", "return true;"),
+    ("dump-bad-code-aborts", "a bad type code on a dump does not abort",
+     "if (!valid_element_code(*type_code)) std::abort();", "if (!valid_element_code(*type_code)) return;"),
+    ("sizes-describe-array", "sizes that cannot describe an array are taken", "if (fits) return true;",
+     "return true;"),
     # Several writers, whole records, no silent loss.
-    ("a file another process filled is written over", "src/access/files.cpp",
+    ("filled-file-kept", "a file another process filled is written over",
      "if (!S_ISREG(st.st_mode) || st.st_size != 0) return 0;", "if (!S_ISREG(st.st_mode)) return 0;"),
-    ("a refused plot record is written in part", "src/plot/printh5.cpp",
+    ("refused-record-unwritten", "a refused plot record is written in part",
      "if (write.refused()) return -1;", "if (write.refused()) {}"),
-    ("a longer title is cut", "src/transfer/guarded_write.cpp",
+    ("longer-title-kept", "a longer title is cut",
      "if (may_grow && stored_type.valid()", "if (false && stored_type.valid()"),
-    ("values the stored type cannot hold go in", "src/transfer/exactness.cpp",
-     "    if (H5Tequal(from, to) > 0) return true;", "    return true;"),
-    ("an archived file cannot be read", "src/access/files.cpp",
+    ("exact-values-only", "values the stored type cannot hold go in",
+     "if (H5Tequal(from, to) > 0) return true;", "return true;"),
+    ("archived-file-readable", "an archived file cannot be read",
      "if (reading && (error == EACCES", "if (false && (error == EACCES"),
-    ("a failed open does not say why", "src/access/files.cpp",
+    ("failed-open-says-why", "a failed open does not say why",
      'say("CANNOT OPEN FILE IN open_h5_file( " + name + " ): " + cause);', ""),
-    ("a locked file is not waited for", "src/access/files.cpp",
-     "if (!patience.pause()) {", "if (true) {"),
+    ("locked-file-waited-for", "a locked file is not waited for", "if (!patience.pause()) {", "if (true) {"),
     # Crashes.
-    ("an overwrite in place is not journaled", "src/driver/ordered_driver.cpp",
-     "if (addr < s.epoch_eof) {", "if (false) {"),
-    ("a group index node split is not journaled", "src/driver/ordered_driver.cpp",
+    ("overwrite-journaled", "an overwrite in place is not journaled",
+     "if (needs_undo(s, addr, size)) {", "if (false) {"),
+    ("split-journaled", "a group index node split is not journaled",
      "if (now < before->second) return true;", "if (now < before->second) return false;"),
-    ("the file is cut below the end its superblock states", "src/driver/ordered_driver.cpp",
+    ("cut-not-below-stated-end", "the file is cut below the end its superblock states",
      "const haddr_t end = std::max(s.eoa, s.stated_eof);", "const haddr_t end = s.eoa;"),
-    ("flags a killed writer left are not cleared", "src/driver/ordered_driver.cpp",
-     "s.show_cleared = s.stale_flags;", "s.show_cleared = false;"),
-    ("an undone epoch's new space is kept", "src/driver/undo_journal.cpp",
+    ("stale-flags-cleared", "flags a killed writer left are not cleared",
+     "s.show_cleared = s.locked && s.stale_flags;", "s.show_cleared = false;"),
+    ("undo-cuts-new-space", "an undone epoch's new space is kept",
      "ftruncate(data_fd, static_cast<off_t>(get64(header + 8))) != 0", "false"),
-    ("a write that makes no progress is tried again for good", "src/driver/ordered_driver.cpp",
+    ("no-progress-is-an-error", "a write that makes no progress is tried again for good",
      "if (n == 0) return EIO;", "if (n == 0) continue;"),
+    ("journal-gone-before-unlock", "a writer's journal outlives its lock on the file",
+     "s.journal.release();", "(void)0;"),
 ]
 
 # Fast tests first: a fault is caught at the first test that fails.
@@ -86,13 +93,68 @@ FAULTS = [
 STAGES = [("^(unit|fortran)\\.", None), ("^(hardening|package)\\.", "crash"), ("^hardening\\.crash", None)]
 
 
+def markers(tree):
+    """{marker: [(file, index of the line it marks), ...]} over the sources."""
+    found = {}
+    for top in SOURCES:
+        for d, _, names in os.walk(os.path.join(tree, top)):
+            for name in sorted(names):
+                path = os.path.join(d, name)
+                try:
+                    with open(path) as f:
+                        lines = f.read().split("\n")
+                except UnicodeDecodeError:
+                    continue
+                for i, line in enumerate(lines):
+                    m = MARKER.search(line)
+                    if m:
+                        alone = line[:m.start()].strip() == ""
+                        found.setdefault(m.group(1), []).append((path, i + 1 if alone else i))
+    return found
+
+
+def problems(tree):
+    """What keeps a fault from being planted exactly where it belongs; empty when all is in place."""
+    found, out = markers(tree), []
+    for marker, _, good, bad in FAULTS:
+        places = found.pop(marker, [])
+        if len(places) != 1:
+            out.append(f"marker '{marker}': found {len(places)} times, not once")
+            continue
+        path, i = places[0]
+        with open(path) as f:
+            lines = f.read().split("\n")
+        if i >= len(lines) or lines[i].count(good) != 1 or good == bad:
+            out.append(f"marker '{marker}' ({os.path.relpath(path, tree)}:{i + 1}): "
+                       f"the line does not hold {good!r} once")
+    out += [f"marker '{m}' ({os.path.relpath(p, tree)}:{i + 1}): no fault names it"
+            for m, places in found.items() for p, i in places]
+    return out
+
+
+def plant(tree, marker, good, bad):
+    """Plants the fault; returns what puts the file back."""
+    path, i = markers(tree)[marker][0]
+    with open(path) as f:
+        original = f.read()
+    lines = original.split("\n")
+    lines[i] = lines[i].replace(good, bad)
+    with open(path, "w") as f:
+        f.write("\n".join(lines))
+
+    def restore():
+        with open(path, "w") as f:
+            f.write(original)
+    return restore
+
+
 def run(cmd, cwd, timeout=3600):
     return subprocess.run(cmd, cwd=cwd, capture_output=True, text=True, timeout=timeout)
 
 
-def first_failure(build):
+def first_failure(build, jobs):
     for include, exclude in STAGES:
-        r = run(["ctest", "-j2", "-R", include, *(["-E", exclude] if exclude else []), "--stop-on-failure",
+        r = run(["ctest", f"-j{jobs}", "-R", include, *(["-E", exclude] if exclude else []), "--stop-on-failure",
                  "--timeout", "600"], build)
         for line in r.stdout.splitlines():
             if "***" in line or "(Failed)" in line or "(Timeout)" in line or "(SEGFAULT)" in line:
@@ -102,10 +164,23 @@ def first_failure(build):
 
 def main():
     parser = argparse.ArgumentParser()
-    parser.add_argument("--only", help="comma-separated fault numbers (1-based)")
+    parser.add_argument("--check", action="store_true", help="only check that every marker is in place")
+    parser.add_argument("--only", help="comma-separated markers (or 1-based numbers) of the faults to plant")
     parser.add_argument("--keep", help="scratch directory to use and keep (a clone of the sources)")
+    parser.add_argument("--jobs", type=int, default=os.cpu_count() or 2)
     args = parser.parse_args()
-    chosen = [int(n) for n in args.only.split(",")] if args.only else range(1, len(FAULTS) + 1)
+    wrong = problems(ROOT)
+    for p in wrong:
+        print("FAULT CHECK: " + p)
+    if args.check or wrong:
+        if not wrong:
+            print(f"fault check: all {len(FAULTS)} markers in place")
+        return 2 if wrong else 0
+    names = [m for m, *_ in FAULTS]
+    chosen = range(1, len(FAULTS) + 1)
+    if args.only:
+        chosen = [int(n) if n.isdigit() else names.index(n) + 1 for n in args.only.split(",")]
+
     scratch = args.keep or tempfile.mkdtemp(prefix="videz5-faults-")
     tree = os.path.join(scratch, "src-tree")
     if not os.path.isdir(tree):
@@ -114,32 +189,27 @@ def main():
     if run(["cmake", "-S", tree, "-B", build, "-DCMAKE_BUILD_TYPE=RelWithDebInfo",
             "-DVIDEZ5_BUILD_EXAMPLES=OFF"], tree).returncode != 0:
         sys.exit("configure failed")
+    if run(["cmake", "--build", build, f"-j{args.jobs}"], tree).returncode != 0:
+        sys.exit("the sources without a fault do not build")
     uncaught = 0
     print("| # | fault | caught by | seconds |\n|---|---|---|---|", flush=True)
     for n in chosen:
-        what, path, good, bad = FAULTS[n - 1]
-        source = os.path.join(tree, path)
-        with open(source) as f:
-            original = f.read()
-        if original.count(good) != 1:
-            print(f"| {n} | {what} | **the text to change is not in {path} once** | |", flush=True)
-            uncaught += 1
-            continue
+        marker, what, good, bad = FAULTS[n - 1]
         started = time.monotonic()
+        restore = plant(tree, marker, good, bad)
         try:
-            with open(source, "w") as f:
-                f.write(original.replace(good, bad))
-            if run(["cmake", "--build", build, "-j2"], tree).returncode != 0:
+            if run(["cmake", "--build", build, f"-j{args.jobs}"], tree).returncode != 0:
                 caught = "(does not build)"
             else:
-                caught = first_failure(build)
+                caught = first_failure(build, args.jobs)
         finally:
-            with open(source, "w") as f:
-                f.write(original)
+            restore()
         if caught is None:
             uncaught += 1
             caught = "**not caught**"
-        print(f"| {n} | {what} | {caught} | {time.monotonic() - started:.0f} |", flush=True)
+        print(f"| {n} | {what} (`{marker}`) | {caught} | {time.monotonic() - started:.0f} |", flush=True)
+    # The last fault's objects must not outlive the run in a kept tree.
+    run(["cmake", "--build", build, f"-j{args.jobs}"], tree)
     if not args.keep:
         shutil.rmtree(scratch, ignore_errors=True)
     return 1 if uncaught else 0

@@ -4,7 +4,7 @@
 # the same simulation as an MPI job of 4 ranks writing one shared file.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
-VIDEZ5_TARGETS="simulation simulation_mpi" "$root/scripts/setup.sh" "$root/build" >/dev/null
+VIDEZ5_TARGETS="simulation simulation_mpi" "$root/scripts/setup.sh" "$root/build"
 out="${VIDEZ5_EXAMPLE_DIR:-$root/build/example-run}"
 mkdir -p "$out"
 cd "$out"

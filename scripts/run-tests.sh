@@ -2,23 +2,33 @@
 # Sets up, builds and runs the whole test suite twice: plain, then under
 # AddressSanitizer + UndefinedBehaviorSanitizer; then fuzzes for a bounded time.
 # Both builds have the MPI flavour (scripts/setup.sh), so both run its tests
-# (mpi.*) under mpiexec; the fuzz target covers the serial library.
+# (mpi.*) under mpiexec; the fuzz target covers the serial library. Each phase
+# starts with a header giving the time since the start; ctest names each test
+# as it ends, and no test runs longer than some twenty seconds here.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$root"
-jobs=$(nproc)
+# One more test than cores: the lock tests spend most of their time waiting.
+jobs=$(($(nproc) + 1))
+phase() { printf '== [%d:%02d] %s\n' $((SECONDS / 60)) $((SECONDS % 60)) "$*"; }
+SECONDS=0
 
-echo "== plain build"
+phase "plain build (installs what is missing first)"
 scripts/setup.sh build
+phase "plain tests"
 (cd build && ctest --output-on-failure -j"$jobs")
 
-echo "== AddressSanitizer + UndefinedBehaviorSanitizer build"
+phase "AddressSanitizer + UndefinedBehaviorSanitizer build"
 scripts/setup.sh build-asan -DVIDEZ5_SANITIZE=ON -DVIDEZ5_BUILD_EXAMPLES=OFF
+phase "AddressSanitizer + UndefinedBehaviorSanitizer tests (no crash or valgrind tests: see the README)"
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=0
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 (cd build-asan && ctest --output-on-failure -j"$jobs")
 
-echo "== fuzzing: libFuzzer (clang) with AddressSanitizer + UBSan, bounded time"
+phase "fuzzing build: libFuzzer (clang) with AddressSanitizer + UBSan"
 scripts/setup.sh build-fuzz -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DVIDEZ5_FUZZ=ON \
   -DVIDEZ5_BUILD_TESTS=OFF -DVIDEZ5_BUILD_EXAMPLES=OFF -DVIDEZ5_MPI=OFF
-(cd build-fuzz/fuzz && ctest --output-on-failure --verbose)
+seconds=40
+phase "fuzzing for $seconds s"
+fuzz/run.sh build-fuzz/fuzz/fuzz_videz5 fuzz/corpus "$seconds"
+phase "all green"

@@ -3,7 +3,8 @@
 # the packages that are missing, then configures and builds into $1 (default
 # build), with the MPI flavour (-DVIDEZ5_MPI=ON unless the arguments say OFF).
 # Serial and parallel HDF5 (libhdf5-dev, libhdf5-openmpi-dev) install side by
-# side; the build names each one's directories itself.
+# side; the build names each one's directories itself. Says what it installs
+# and builds, a line each, before it does it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -16,16 +17,23 @@ for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
 done
 if [ ${#missing[@]} -gt 0 ]; then
-  echo "installing: ${missing[*]}"
   export DEBIAN_FRONTEND=noninteractive
+  echo "updating the package lists"
   apt-get update -qq
-  apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+  # One package at a time, so that a slow download still shows where it is.
+  for p in "${missing[@]}"; do
+    echo "installing $p (with what it needs)"
+    apt-get install -y -qq --no-install-recommends "$p" >/dev/null
+  done
 fi
 
 build_dir=${1:-build}
 shift || true
+echo "configuring $build_dir"
 cmake -S . -B "$build_dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVIDEZ5_MPI=ON "$@" >/dev/null
 # VIDEZ5_TARGETS names what to build (the main job needs only its example); default: everything.
 targets=()
 for t in ${VIDEZ5_TARGETS:-}; do targets+=(--target "$t"); done
-cmake --build "$build_dir" -j"$(nproc)" "${targets[@]}"
+# make names each object and program before it builds it; its bookkeeping lines are left out.
+cmake --build "$build_dir" -j"$(nproc)" "${targets[@]}" 2>&1 |
+  { grep -v -E '^(Scanning dependencies of|Consolidate compiler generated|\[ *[0-9]+%\] Built target )' || true; }

@@ -67,7 +67,7 @@ hid_t refuse_not_hdf5(const std::string& name) {
 }
 
 hid_t refuse_cannot_open(const std::string& name, const std::string& cause) {
-    say("CANNOT OPEN FILE IN open_h5_file( " + name + " ): " + cause);
+    say("CANNOT OPEN FILE IN open_h5_file( " + name + " ): " + cause);  // fault-check: failed-open-says-why
     return H5I_INVALID_HID;
 }
 
@@ -115,7 +115,7 @@ Opened open_waiting(const std::string& name, unsigned flags) {
             opened.hdf5_cause = scan.innermost;
             return opened;
         }
-        if (!patience.pause()) {
+        if (!patience.pause()) {  // fault-check: locked-file-waited-for
             opened.locked_out = true;
             return opened;
         }
@@ -173,7 +173,7 @@ int fill_empty_file(const std::string& name) {
     }
     struct stat st;
     if (fstat(fd.get(), &st) != 0) return errno;
-    if (!S_ISREG(st.st_mode) || st.st_size != 0) return 0;
+    if (!S_ISREG(st.st_mode) || st.st_size != 0) return 0;  // fault-check: filled-file-kept
     // One write of under a page: a kill leaves the file empty or whole.
     const ssize_t written = pwrite(fd.get(), image.data(), image.size(), 0);
     if (written < 0) return errno;
@@ -217,7 +217,7 @@ hid_t open_existing(const std::string& name, bool reading) {
     if (opened.id >= 0) return opened.id;
     if (opened.locked_out) return refuse_locked(name);
     const int error = open_errno(name, O_RDWR);
-    if (reading && (error == EACCES || error == EPERM || error == EROFS)) {
+    if (reading && (error == EACCES || error == EPERM || error == EROFS)) {  // fault-check: archived-file-readable
         // An archived results file (read-only, or on a read-only file system)
         // can still be read.
         const Opened read_only = open_waiting(name, H5F_ACC_RDONLY);
@@ -234,7 +234,7 @@ hid_t open_existing(const std::string& name, bool reading) {
 }  // namespace
 
 hid_t open_named_file(const std::string& name, bool must_exist, bool reading) {
-    if (must_exist && !file_exists(name)) {
+    if (must_exist && !file_exists(name)) {  // fault-check: read-missing-file-aborts
         say("NONEXISTENT FILE IN open_h5_file( " + name + " )");
         say("ABORTING");
         std::abort();

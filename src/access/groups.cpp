@@ -123,7 +123,7 @@ PathWalk::PathWalk(hid_t loc_id, const std::string& path, int offset, bool creat
 PathWalk::~PathWalk() {
     for (std::size_t k = kept_.size(); k-- > 1;)
         if (kept_[k] != 0) chain_[k] = H5I_INVALID_HID;  // stays open for the next calls
-    close_path(components_, chain_, offset_);
+    close_path(components_, chain_, offset_);  // fault-check: walk-closes-groups
 }
 
 hid_t PathWalk::release_deepest() {

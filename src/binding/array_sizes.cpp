@@ -43,7 +43,7 @@ bool dump_sizes_ok(const char* entry, const std::string& path, const void* data,
     bool fits = !__builtin_mul_overflow(count, at_least_one(dim2), &count) &&
                 !__builtin_mul_overflow(count, at_least_one(dim3), &count) &&
                 could_be_array(data, count, element_size);
-    if (fits) return true;
+    if (fits) return true;  // fault-check: sizes-describe-array
     // The element size too: a string length can be what makes the array impossible.
     say(std::string("INVALID SIZES IN ") + entry + "( " + path + ", " + std::to_string(dim1) + ", " +
         std::to_string(dim2) + ", " + std::to_string(dim3) + " ) OF " + std::to_string(element_size) + " BYTES EACH");

@@ -38,7 +38,7 @@ namespace videz5::detail {
 void dump_entry(const char* entry, const OpenTarget& open_target, const char* path, const unsigned int* path_length,
                 const void* data, const unsigned int* dim1, const unsigned int* dim2, const unsigned int* dim3,
                 const int* type_code, const int* string_length) {
-    if (!valid_element_code(*type_code)) std::abort();
+    if (!valid_element_code(*type_code)) std::abort();  // fault-check: dump-bad-code-aborts
     // Taken even when the write is then refused: never handed on to a later one.
     const auto description = take_next_description();
     const std::string path_text = charToString(path, path_length);

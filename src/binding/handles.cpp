@@ -65,6 +65,7 @@ int register_handle(hid_t id, int through) {
     if (id < 0 || t.last == std::numeric_limits<int>::max()) return -1;
     const Entry* parent = t.find(through);
     const int handle = ++t.last;
+    // fault-check: handle-keeps-whole-id
     t.entries.emplace(handle, Entry{id, parent != nullptr ? parent->file : handle, Schedule{}});
     if (const Schedule* schedule = t.schedule_of(handle); schedule != nullptr && schedule->deferred())
         keep_groups_open(id, true);

@@ -26,7 +26,7 @@ private:
 };
 
 inline ErrorPrintingOff::ErrorPrintingOff() {
-    if (H5Eauto_is_v2(H5E_DEFAULT, &is_v2_) < 0) return;
+    if (H5Eauto_is_v2(H5E_DEFAULT, &is_v2_) < 0) return;  // fault-check: printing-generation
     if (is_v2_) {
         saved_ = H5Eget_auto2(H5E_DEFAULT, &func2_, &data_) >= 0;
         if (saved_) H5Eset_auto2(H5E_DEFAULT, nullptr, nullptr);

@@ -179,7 +179,7 @@ int write_fully(int fd, const unsigned char* bytes, std::size_t size, haddr_t ad
         const ssize_t n = pwrite(fd, bytes, std::min<std::size_t>(size, 1U << 30), static_cast<off_t>(addr));
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) return errno;
-        if (n == 0) return EIO;
+        if (n == 0) return EIO;  // fault-check: no-progress-is-an-error
         bytes += n;
         size -= static_cast<std::size_t>(n);
         addr += static_cast<haddr_t>(n);
@@ -280,7 +280,7 @@ bool index_node_shrinks(const State& s) {
         if (r.type != H5FD_MEM_BTREE || before == s.index_entries.end() || !rewrites_known_object(file, r) ||
             !index_node_entries(r.bytes.data(), r.bytes.size(), now))
             continue;
-        if (now < before->second) return true;
+        if (now < before->second) return true;  // fault-check: split-journaled
     }
     return false;
 }
@@ -486,7 +486,7 @@ void look_once(State& s) {
     if (s.looked) return;
     look_at_superblock(s);
     // Locked: no live writer has the file, so flags that say one has are stale.
-    s.show_cleared = s.locked && s.stale_flags;
+    s.show_cleared = s.locked && s.stale_flags;  // fault-check: stale-flags-cleared
 }
 
 // Whether HDF5 will call the lock callback: its environment variable can
@@ -573,7 +573,7 @@ herr_t driver_close(H5FD_t* file) {
         return commit(s);
     }) < 0) close_time_failure(s);
     // The journal first: closing the file releases its lock.
-    s.journal.release();
+    s.journal.release();  // fault-check: journal-gone-before-unlock
     if (::close(s.fd) < 0) {
         VIDEZ5_REPORT(H5E_IO, H5E_CANTCLOSEFILE, "unable to close file: " + errno_text(errno));
         close_time_failure(s);
@@ -694,7 +694,7 @@ herr_t driver_write(H5FD_t* file, H5FD_mem_t type, hid_t, haddr_t addr, size_t s
         // the file, the old values are kept first: the whole epoch can then be
         // undone, the array with everything that belongs with it.
         if (type == H5FD_MEM_DRAW && !touches_pending) {
-            if (needs_undo(s, addr, size)) {
+            if (needs_undo(s, addr, size)) {  // fault-check: overwrite-journaled
                 s.journal_epoch = true;
                 if (!journal_change(s, addr, bytes, size) || (durable() && !s.journal.sync())) return false;
             }
@@ -733,7 +733,7 @@ herr_t driver_truncate(H5FD_t* file, hid_t, hbool_t closing) {
     // superblock, stating the new end only with its next superblock: until
     // then the file keeps the end stated on disk, or a kill in between would
     // leave a file that HDF5 calls truncated.
-    const haddr_t end = std::max(s.eoa, s.stated_eof);
+    const haddr_t end = std::max(s.eoa, s.stated_eof);  // fault-check: cut-not-below-stated-end
     if (end == s.eof) return 0;
     if (ftruncate(s.fd, static_cast<off_t>(end)) < 0) {
         VIDEZ5_REPORT(H5E_IO, H5E_SEEKERROR, "unable to extend file properly: " + errno_text(errno));

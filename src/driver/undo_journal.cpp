@@ -345,7 +345,7 @@ Recovery recover(const std::string& name, int locked_fd, bool durable, std::stri
             }
             at = mark_at + static_cast<off_t>(kEntryMark);
         }
-        if (ftruncate(data_fd, static_cast<off_t>(get64(header + 8))) != 0 ||
+        if (ftruncate(data_fd, static_cast<off_t>(get64(header + 8))) != 0 ||  // fault-check: undo-cuts-new-space
             (durable && fdatasync(data_fd) != 0)) {
             why = std::string("cannot undo an unfinished change: ") + std::strerror(errno);
             return Recovery::kFailed;

@@ -24,6 +24,7 @@ int write_nxdata_attributes(hid_t record, int written_rank, bool fresh) {
     std::vector<hsize_t> dims;
     const int rank = written_rank >= 0 ? written_rank : h5get_dims(record, "data", dims);
     if (rank != 1 && rank != 2) return 0;
+    // fault-check: nxdata-axes-order
     const std::vector<std::string> axes = rank == 1 ? std::vector<std::string>{"Y"} : std::vector<std::string>{"Y", "X"};
     const int statuses[] = {write_string_attribute(record, "NX_class", {"NXdata"}, false, fresh),
                             write_string_attribute(record, "signal", {"data"}, false, fresh),
@@ -59,6 +60,7 @@ int write_record(hid_t loc_id, const std::string& path, const T* data, hid_t dat
     std::vector<DatasetWrite> writes;
     writes.reserve(6);
     writes.emplace_back(record, "data", rank, dims.data(), data_type, data, false, fresh);
+    // fault-check: plot-axes-in-place
     writes.emplace_back(record, "Y", 1, &dims[0], H5T_NATIVE_DOUBLE, y, false, fresh);
     writes.emplace_back(record, "X", 1, &dims[1], H5T_NATIVE_DOUBLE, x, false, fresh);
     static const std::vector<std::string> keys{"title", "xtitle", "ytitle"};
@@ -72,7 +74,7 @@ int write_record(hid_t loc_id, const std::string& path, const T* data, hid_t dat
         }
     }
     for (const DatasetWrite& write : writes)
-        if (write.refused()) return -1;
+        if (write.refused()) return -1;  // fault-check: refused-record-unwritten
 
     int record_status = 0, data_status = 0;
     for (DatasetWrite& write : writes) {

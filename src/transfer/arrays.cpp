@@ -19,7 +19,7 @@ Hid make_element_type(int code, int string_length) {
             return Hid(H5T_NATIVE_INT, nullptr);
         case VIDEZ5_STRING: {
             if (string_length < 1) return Hid();
-            Hid type = own_type(H5Tcopy(H5T_FORTRAN_S1));
+            Hid type = own_type(H5Tcopy(H5T_FORTRAN_S1));  // fault-check: strings-blank-padded
             if (type.valid() && H5Tset_size(type.get(), static_cast<size_t>(string_length)) < 0) type.reset();
             return type;
         }
@@ -36,8 +36,8 @@ std::vector<hsize_t> dump_dims(unsigned int dim1, unsigned int dim2, unsigned in
     // Fortran is column-major: its slowest dimension comes first in HDF5.
     // A size of 0 means the dimension is absent.
     std::vector<hsize_t> dims;
-    for (const unsigned int size : {dim3, dim2, dim1})
-        if (size != 0) dims.push_back(size);
+    for (const unsigned int size : {dim3, dim2, dim1})  // fault-check: reverse-sizes
+        if (size != 0) dims.push_back(size);  // fault-check: drop-zero-sizes
     if (dims.empty()) dims.push_back(1);
     return dims;
 }

@@ -166,7 +166,7 @@ std::string element_type_name(hid_t type) {
 }
 
 bool converts_exactly(hid_t from, hid_t to, const void* values, std::size_t count) {
-    if (H5Tequal(from, to) > 0) return true;
+    if (H5Tequal(from, to) > 0) return true;  // fault-check: exact-values-only
     const Kind kind = kind_of(from);
     if (kind != kind_of(to) || kind == Kind::kOther) return false;
     const auto* bytes = static_cast<const unsigned char*>(values);

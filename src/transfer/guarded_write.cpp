@@ -105,14 +105,14 @@ DatasetWrite::Action DatasetWrite::plan(bool may_grow, bool absent) {
         say(std::string("ERROR: H5Dget_space(): Failed to read the shape of dataset ") + name_ + "!");
         return Action::kRefuse;
     }
-    if (stored_rank != rank_) {
+    if (stored_rank != rank_) {  // fault-check: refuse-changed-rank
         refuse(name_, "rank of existing dataset is " + std::to_string(stored_rank) + " and new rank is = " +
                           std::to_string(rank_));
         return Action::kRefuse;
     }
     std::size_t count = 1;
     for (int i = 0; i < rank_; ++i) {
-        if (stored[i] != dims_[i]) {
+        if (stored[i] != dims_[i]) {  // fault-check: refuse-changed-size
             const std::string dim = "dim[" + std::to_string(i) + "]";
             refuse(name_, dim + " of existing dataset is " + std::to_string(stored[i]) + " and new " + dim + " is " +
                               std::to_string(dims_[i]));
@@ -129,6 +129,7 @@ DatasetWrite::Action DatasetWrite::plan(bool may_grow, bool absent) {
     // Every rank checks its own block; all of them overwrite, or none.
     if (shared_ != nullptr) exact = shared_->agree(exact);
     if (exact) return Action::kOverwrite;
+    // fault-check: longer-title-kept
     if (may_grow && stored_type.valid() && rank_ == 1 && count == 1 && H5Tget_class(stored_type.get()) == H5T_STRING &&
         H5Tis_variable_str(stored_type.get()) == 0 && H5Tget_class(type_id_) == H5T_STRING)
         return Action::kReplace;

@@ -1,10 +1,17 @@
 #!/usr/bin/python3
 """Kills the crash workload (crash_writer) and checks what it leaves behind.
 
-  random    --trials N   SIGKILL at a random moment of a running workload;
+  random    --trials N   SIGKILL at a random moment of a run of --calls calls
+                         (default 300; the moments span the time a whole run takes
+                         on this machine, measured first, so that a faster machine
+                         does not grow the files it checks);
   enumerate --calls M    a kill right before every change the workload makes to
                          its file or journal (--torn: halfway through every
-                         large write), after --snapshot N whole calls if given.
+                         large write), after --snapshot N whole calls if given;
+                         --sample K kills at K of those changes only: at least one
+                         of every kind of change of every kind of call, the rest at
+                         random; --part I/N kills at the I-th of every N of them,
+                         so that N tests share one enumeration.
 
 After every kill the library opens the file once (undoing what the kill left
 half done); judge() then checks the file, the run is resumed as a rescheduled
@@ -12,7 +19,11 @@ job would be, and the file checked again. --latest starts from a
 file h5py made in HDF5's newest format; --as-left also counts the files found
 wrong before that open. Prints the figures; exits non-zero when anything was
 lost or unreadable. --held N runs the workload through one held handle,
-committed every N calls. Usage: crash_harness.py MODE WRITER SHIM [options]"""
+committed every N calls.
+
+Whatever is random prints its seed; VIDEZ5_CRASH_SEED (or --seed) replays it
+exactly. Prints a progress line at least every 20 s.
+Usage: crash_harness.py MODE WRITER SHIM [options]"""
 import argparse
 import json
 import os
@@ -23,6 +34,7 @@ import subprocess
 import sys
 import tempfile
 import time
+import traceback
 from collections import Counter
 
 import h5py
@@ -32,6 +44,29 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 from checks import program_env, stored_strings  # noqa: E402
 
 RESUME_CALLS = 12
+CHECK_SECONDS = 300
+PROGRESS_SECONDS = 20
+
+
+def record_of(c, prefix, count):
+    return f"{prefix}{((c - 1) // 6) % count}"
+
+
+def paths_of(c):
+    """The paths call c of crash_writer.f90 writes (cheap: judge() asks for every returned call)."""
+    op = (c - 1) % 7
+    if op == 0:
+        return [f"new/g{(c - 1) // 60}/d{c}"]
+    if op == 1:
+        return ["fixed/field"]
+    if op in (2, 4):
+        r = record_of(c, "plots/p", 5) if op == 2 else record_of(c, "iplots/q", 3)
+        return [r + "/" + n for n in ("data", "Y", "X", "title", "xtitle", "ytitle")]
+    if op == 3:
+        return [f"text/t{c}"]
+    if op == 5:
+        return [f"held/h{c}"]
+    return ["series/energy", "series/frames"]
 
 
 def expected(c):
@@ -40,18 +75,18 @@ def expected(c):
     i16 = np.arange(1, 17)
     x, y = c + 0.5 * i16, c - 0.5 * i16
     if op == 0:
-        return {f"new/g{(c - 1) // 60}/d{c}": (c + np.arange(1, 73) / 1000.0).reshape(6, 12)}
+        return {paths_of(c)[0]: (c + np.arange(1, 73) / 1000.0).reshape(6, 12)}
     if op == 1:
         return {"fixed/field": (c + np.arange(1, 20001) / 1e6).reshape(100, 200)}
     if op == 2:
-        r = f"plots/p{((c - 1) // 6) % 5}"
+        r = record_of(c, "plots/p", 5)
         return {r + "/data": (c + np.arange(1, 193) / 1000.0).reshape(12, 16), r + "/Y": y[:12], r + "/X": x,
                 r + "/title": np.array([f"step{c:06d}".encode()]),
                 r + "/xtitle": np.array([b"x"]), r + "/ytitle": np.array([b"y"])}
     if op == 3:
         return {f"text/t{c}": np.array([f"c{c}-w{k}".ljust(12).encode() for k in range(1, 5)])}
     if op == 4:
-        r = f"iplots/q{((c - 1) // 6) % 3}"
+        r = record_of(c, "iplots/q", 3)
         return {r + "/data": c * 10 + np.arange(1, 11), r + "/Y": y[:10], r + "/X": x[:1],
                 r + "/title": np.array([b"counts"]), r + "/xtitle": np.array([b"i"]),
                 r + "/ytitle": np.array([b"n"])}
@@ -107,10 +142,9 @@ def judge(path, first, last_returned, window=1):
         return None, 0, calls, [], []
     # The latest value of every path among the returned calls, and what the
     # call in flight may have put there instead.
-    latest, owner = {}, {}
-    for c in calls:
-        for p, v in expected(c).items():
-            latest[p], owner[p] = v, c
+    owner = {p: c for c in calls for p in paths_of(c)}
+    values = {c: expected(c) for c in set(owner.values())}
+    latest = {p: values[c][p] for p, c in owner.items()}
     in_flight = [expected(c) for c in range(last_returned + 1, last_returned + 1 + window)]
     try:
         f = h5py.File(path, "r")
@@ -147,8 +181,11 @@ def judge(path, first, last_returned, window=1):
                 lost.update(owner[p] for p in paths)
             torn += [p for p in paths for call in in_flight if p in call and _torn(got[p], latest[p], call[p])]
 
-    # An independent reader of every object and value.
-    dump = subprocess.run(["h5dump", path], stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+    # An independent reader of every object and value: h5dump reads each
+    # dataset whole (in binary, to nowhere: formatting values as text would
+    # be most of the check's time and tells nothing more of the file).
+    dump = subprocess.run(["h5dump", "-b", "-o", os.devnull, path], stdout=subprocess.DEVNULL,
+                          stderr=subprocess.PIPE)
     if dump.returncode != 0:
         damage.append("h5dump: " + dump.stderr.decode(errors="replace").strip()[-200:])
     return True, len(calls) - len(lost), sorted(lost), torn, sorted(set(damage))
@@ -160,16 +197,33 @@ def returned(out):
 
 
 def check(path, first, last, window=1):
-    """judge() in a child process (this script's "check" mode): HDF5 can crash on a damaged file."""
-    run = subprocess.run([sys.executable, os.path.abspath(__file__), "check", path, str(first), str(last), str(window)],
-                         capture_output=True, timeout=300)
-    if run.returncode != 0:
-        reason = f"the reader died ({run.returncode})" if run.returncode < 0 else run.stderr.decode()[-300:]
+    """judge() in a child process, since HDF5 can crash on a damaged file: a fork
+    of this one, which has h5py loaded already (a fresh interpreter would cost
+    more than most checks)."""
+    r, w = os.pipe()
+    pid = os.fork()
+    if pid == 0:
+        os.close(r)
+        signal.alarm(CHECK_SECONDS)  # a reader that hangs dies as one that crashes
+        status = 0
+        try:
+            out = json.dumps(judge(path, first, last, window))
+        except BaseException:
+            out, status = traceback.format_exc(), 1
+        with os.fdopen(w, "w") as pipe:
+            pipe.write(out)
+        os._exit(status)
+    os.close(w)
+    with os.fdopen(r) as pipe:
+        out = pipe.read()
+    _, status = os.waitpid(pid, 0)
+    if status != 0:
+        reason = f"the reader died (signal {os.WTERMSIG(status)})" if os.WIFSIGNALED(status) else out[-300:]
         return False, 0, list(range(first, last + 1)), [], [reason]
-    return tuple(json.loads(run.stdout))
+    return tuple(json.loads(out))
 
 
-def writer_command(args, calls=1000000, first=1):
+def writer_command(args, calls, first=1):
     return [args.writer, str(calls), str(first), "0", str(args.held)]
 
 
@@ -180,9 +234,11 @@ def workload(args, d, calls, first=1, timeout=120, **shim_env):
 
 
 class Tally:
-    def __init__(self, args):
+    def __init__(self, args, planned):
         self.args, self.count, self.failures = args, Counter(), []
         self.window = max(args.held, 1)
+        self.planned, self.started = planned, time.monotonic()
+        self.last_said = self.started
 
     def kill(self, d, last, label):
         """Checks the killed run's file after the library's next open, resumes it, checks again."""
@@ -204,6 +260,11 @@ class Tally:
         if readable is False or lost or torn or damage or not resumed:
             self.failures.append(f"{label}: returned 1..{last}: readable={readable} lost={lost} torn={torn} "
                                  f"damage={damage[:4]} resumed={resumed}")
+        now = time.monotonic()
+        if now - self.last_said >= PROGRESS_SECONDS:
+            self.last_said = now
+            print(f"... {self.count['trials']} of {self.planned} kills checked, {len(self.failures)} failed, "
+                  f"{now - self.started:.0f} s", flush=True)
 
     def report(self, title):
         n = self.count
@@ -224,25 +285,69 @@ def make_latest(d):
         f.create_group("from_h5py")
 
 
-def random_trials(args, tally):
-    rng = random.Random(args.seed)
+def run_time(args):
+    """How long a whole run of --calls calls takes here, the shim preloaded as in the trials."""
+    with tempfile.TemporaryDirectory(prefix="videz5-crash-") as d:
+        if args.latest:
+            make_latest(d)
+        started = time.monotonic()
+        workload(args, d, args.calls, timeout=None, VIDEZ5_CRASH_AT="0").check_returncode()
+        return time.monotonic() - started
+
+
+def random_trials(args, rng):
+    longest = run_time(args)
+    tally = Tally(args, args.trials)
     for trial in range(args.trials):
         # Some kills land in the first call, which creates the file; the rest
-        # anywhere in a run that has grown to a few hundred calls.
-        delay = rng.uniform(0.0, 0.03) if trial % 10 == 0 else rng.uniform(0.0, args.longest)
+        # anywhere in the run.
+        delay = rng.uniform(0.0, min(0.03, longest)) if trial % 10 == 0 else rng.uniform(0.0, longest)
         with tempfile.TemporaryDirectory(prefix="videz5-crash-") as d:
             if args.latest:
                 make_latest(d)
-            proc = subprocess.Popen(writer_command(args), cwd=d, env=program_env(LD_PRELOAD=args.shim),
+            proc = subprocess.Popen(writer_command(args, args.calls), cwd=d, env=program_env(LD_PRELOAD=args.shim),
                                     stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
             time.sleep(delay)
             proc.send_signal(signal.SIGKILL)
             out, _ = proc.communicate()
             tally.kill(d, returned(out.decode()) or 0, f"trial {trial} delay {delay:.4f}s")
-    return f"random kills, seed {args.seed}"
+    return tally, f"random kills in runs of {args.calls} calls ({longest:.2f} s each)"
 
 
-def enumerate_kills(args, tally):
+def changes_of(log, first):
+    """The dry run's changes, in order: (offset, size, what, the call in flight).
+    The shim logs the workload's "returned N" lines among them."""
+    changes, call = [], first
+    with open(log) as f:
+        for line in f:
+            words = line.split()
+            if len(words) == 2 and words[0] == "returned":
+                call = int(words[1]) + 1
+            elif len(words) == 4 and words[0].isdigit():
+                changes.append((words[1], int(words[2]), words[3], call))
+    return changes
+
+
+def chosen_kills(changes, args, rng):
+    """The 1-based numbers of the changes to kill at (all of them, or a sample
+    with one of every kind of change, what it writes and large or not, of every
+    kind of call, and the rest drawn at random), and the number of kinds
+    sampled (0: no sample)."""
+    candidates = [k for k, (_, size, _, _) in enumerate(changes, start=1) if not args.torn or size >= 8192]
+    kinds = {}
+    if args.sample and args.sample < len(candidates):
+        for k in candidates:
+            _, size, what, call = changes[k - 1]
+            kinds.setdefault(((call - 1) % 7, what, size >= 8192), []).append(k)
+        picked = {rng.choice(ks) for ks in kinds.values()}
+        rest = [k for k in candidates if k not in picked]
+        picked.update(rng.sample(rest, max(0, min(len(rest), args.sample - len(picked)))))
+        candidates = sorted(picked)
+    part, parts = args.part
+    return candidates[part - 1::parts], len(kinds)
+
+
+def enumerate_kills(args, rng):
     first = args.snapshot + 1
     with tempfile.TemporaryDirectory(prefix="videz5-enum-") as base:
         start, dry, log = (os.path.join(base, name) for name in ("crash.h5", "dry", "log"))
@@ -255,11 +360,11 @@ def enumerate_kills(args, tally):
         if os.path.exists(start):
             shutil.copy(start, dry)
         workload(args, dry, args.calls, first, timeout=None, VIDEZ5_CRASH_LOG=log).check_returncode()
-        with open(log) as f:
-            changes = [line.split() for line in f]
-        for k, (_, offset, size, what) in enumerate(changes, start=1):
-            if args.torn and int(size) < 8192:
-                continue
+        changes = changes_of(log, first)
+        kills, kinds = chosen_kills(changes, args, rng)
+        tally = Tally(args, len(kills))
+        for k in kills:
+            offset, size, what, _ = changes[k - 1]
             with tempfile.TemporaryDirectory(prefix="videz5-kill-") as d:
                 if os.path.exists(start):
                     shutil.copy(start, d)
@@ -267,7 +372,13 @@ def enumerate_kills(args, tally):
                                VIDEZ5_CRASH_TORN=str(int(args.torn)))
                 label = f"change {k} ({size} bytes at {offset}, {what})"
                 tally.kill(d, returned(run.stdout.decode()) or args.snapshot, label)
-    return f"a kill {'halfway through' if args.torn else 'before'} every change of calls {first}..{first + args.calls - 1}"
+    which = f"{len(kills)} of the {len(changes)} changes" if kinds or args.part[1] > 1 else \
+        "every large change" if args.torn else "every change"
+    if kinds:
+        which += f" (at least one of each of their {kinds} kinds)"
+    if args.part[1] > 1:
+        which += f" (part {args.part[0]} of {args.part[1]})"
+    return tally, f"a kill {'halfway through' if args.torn else 'before'} {which} of calls {first}..{first + args.calls - 1}"
 
 
 def main():
@@ -275,17 +386,22 @@ def main():
     parser.add_argument("mode", choices=["random", "enumerate"])
     parser.add_argument("writer")
     parser.add_argument("shim")
-    for option, kind, default in [("--trials", int, 300), ("--seed", int, 1), ("--calls", int, 12),
-                                  ("--snapshot", int, 0), ("--longest", float, 1.5),  # longest random delay, s
-                                  ("--held", int, 0)]:
+    for option, kind, default in [("--trials", int, 300), ("--calls", int, None), ("--snapshot", int, 0),
+                                  ("--held", int, 0), ("--sample", int, 0),
+                                  ("--seed", int, os.environ.get("VIDEZ5_CRASH_SEED"))]:
         parser.add_argument(option, type=kind, default=default)
+    parser.add_argument("--part", type=lambda v: tuple(int(n) for n in v.split("/")), default=(1, 1))
     for flag in ("--torn", "--latest", "--as-left"):
         parser.add_argument(flag, action="store_true")
     args = parser.parse_args()
+    if args.calls is None:
+        args.calls = 300 if args.mode == "random" else 12
     args.writer, args.shim = os.path.abspath(args.writer), os.path.abspath(args.shim)
+    seed = int(args.seed) if args.seed is not None else random.SystemRandom().randrange(1, 1 << 31)
+    if args.mode == "random" or args.sample:
+        print(f"seed {seed} (VIDEZ5_CRASH_SEED={seed} replays this run)", flush=True)
     started = time.monotonic()
-    tally = Tally(args)
-    title = (random_trials if args.mode == "random" else enumerate_kills)(args, tally)
+    tally, title = (random_trials if args.mode == "random" else enumerate_kills)(args, random.Random(seed))
     status = tally.report(title + (", newest format" if args.latest else "")
                           + (f", one held handle committed every {args.held} calls" if args.held else ""))
     print(f"took {time.monotonic() - started:.0f} s")
@@ -293,7 +409,4 @@ def main():
 
 
 if __name__ == "__main__":
-    if sys.argv[1] == "check":  # FILE FIRST LAST WINDOW: judge()'s findings as JSON
-        print(json.dumps(judge(sys.argv[2], *map(int, sys.argv[3:6]))))
-    else:
-        sys.exit(main())
+    sys.exit(main())

@@ -11,7 +11,9 @@
  * VIDEZ5_SLOW_UNLINK=ms     sleep that long before removing an undo journal, which
  *                          widens any gap between a writer's close and that removal
  * VIDEZ5_CRASH_LOG=path    append "k offset size what" for every change, what being
- *                          its first bytes (TREE, SNOD, HEAP, the superblock, ...)
+ *                          its first bytes (TREE, SNOD, HEAP, the superblock, ...),
+ *                          and what the workload writes to standard output, which
+ *                          tells the call each change belongs to
  */
 #define _GNU_SOURCE
 #include <dlfcn.h>
@@ -80,6 +82,8 @@ static ssize_t torn_write(ssize_t (*w)(int, const void*, size_t, off_t), int fd,
 ssize_t pwrite64(int fd, const void* buf, size_t n, off_t at) { return torn_write(real_pwrite64, fd, buf, n, at); }
 ssize_t pwrite(int fd, const void* buf, size_t n, off_t at) { return torn_write(real_pwrite, fd, buf, n, at); }
 ssize_t write(int fd, const void* buf, size_t size) {
+    /* The workload's "returned N" lines, among the changes they follow. */
+    if (fd == 1 && log_fd >= 0) real_write(log_fd, buf, size);
     if (fd > 2 && before_change(fd, -1, size, buf) == 0) kill(getpid(), SIGKILL);
     return real_write(fd, buf, size);
 }
