@@ -36,4 +36,4 @@ targets=()
 for t in ${VIDEZ5_TARGETS:-}; do targets+=(--target "$t"); done
 # make names each object and program before it builds it; its bookkeeping lines are left out.
 cmake --build "$build_dir" -j"$(nproc)" "${targets[@]}" 2>&1 |
-  { grep -v -E '^(Scanning dependencies of|Consolidate compiler generated|\[ *[0-9]+%\] Built target )' || true; }
+  { grep --line-buffered -v -E '^(Scanning dependencies of|Consolidate compiler generated|\[ *[0-9]+%\] Built target )' || true; }
