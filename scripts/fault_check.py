@@ -73,7 +73,7 @@ FAULTS = [
     ("locked-file-waited-for", "a locked file is not waited for", "if (!patience.pause()) {", "if (true) {"),
     # Crashes.
     ("overwrite-journaled", "an overwrite in place is not journaled",
-     "if (needs_undo(s, addr, size)) {", "if (false) {"),
+     "if (raw_write_needs_undo(s, addr, size)) {", "if (false) {"),
     ("split-journaled", "a group index node split is not journaled",
      "if (now < before->second) return true;", "if (now < before->second) return false;"),
     ("cut-not-below-stated-end", "the file is cut below the end its superblock states",
@@ -81,7 +81,7 @@ FAULTS = [
     ("stale-flags-cleared", "flags a killed writer left are not cleared",
      "s.show_cleared = s.locked && s.stale_flags;", "s.show_cleared = false;"),
     ("undo-cuts-new-space", "an undone epoch's new space is kept",
-     "ftruncate(data_fd, static_cast<off_t>(get64(header + 8))) != 0", "false"),
+     "ftruncate(data_fd, static_cast<off_t>(format::get_le64(header + 8))) != 0", "false"),
     ("no-progress-is-an-error", "a write that makes no progress is tried again for good",
      "if (n == 0) return EIO;", "if (n == 0) continue;"),
     ("journal-gone-before-unlock", "a writer's journal outlives its lock on the file",

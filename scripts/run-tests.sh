@@ -4,7 +4,8 @@
 # Both builds have the MPI flavour (scripts/setup.sh), so both run its tests
 # (mpi.*) under mpiexec; the fuzz target covers the serial library. Each phase
 # starts with a header giving the time since the start; ctest names each test
-# as it ends, and no test runs longer than some twenty seconds here.
+# as it ends, and no test runs longer than some twenty seconds here. Both
+# builds check the file driver's rules as they go (VIDEZ5_INVARIANTS).
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$root"
@@ -14,12 +15,12 @@ phase() { printf '== [%d:%02d] %s\n' $((SECONDS / 60)) $((SECONDS % 60)) "$*"; }
 SECONDS=0
 
 phase "plain build (installs what is missing first)"
-scripts/setup.sh build
+scripts/setup.sh build -DVIDEZ5_INVARIANTS=ON
 phase "plain tests"
 (cd build && ctest --output-on-failure -j"$jobs")
 
 phase "AddressSanitizer + UndefinedBehaviorSanitizer build"
-scripts/setup.sh build-asan -DVIDEZ5_SANITIZE=ON -DVIDEZ5_BUILD_EXAMPLES=OFF
+scripts/setup.sh build-asan -DVIDEZ5_SANITIZE=ON -DVIDEZ5_BUILD_EXAMPLES=OFF -DVIDEZ5_INVARIANTS=ON
 phase "AddressSanitizer + UndefinedBehaviorSanitizer tests (no crash or valgrind tests: see the README)"
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=0
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1

@@ -17,6 +17,7 @@
 // empty; then the file is opened as any existing one. Whoever comes second
 // finds a whole HDF5 file and opens it.
 #include "access.hpp"
+#include "../driver/posix_io.hpp"
 #include "../detail/fd.hpp"
 #include "../detail/hid.hpp"
 #include "../detail/say.hpp"
@@ -167,7 +168,7 @@ int fill_empty_file(const std::string& name) {
     Patience patience;
     while (flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
         // A file system without locks: there is nobody to exclude, as for HDF5's own opens.
-        if (errno == ENOSYS || errno == ENOLCK) break;
+        if (no_locks_here(errno)) break;
         if (errno != EWOULDBLOCK && errno != EINTR) return errno;
         if (!patience.pause()) return kLockedOut;
     }
@@ -178,7 +179,7 @@ int fill_empty_file(const std::string& name) {
     const ssize_t written = pwrite(fd.get(), image.data(), image.size(), 0);
     if (written < 0) return errno;
     if (static_cast<std::size_t>(written) != image.size()) return EIO;
-    if (durable() && !sync_file_and_directory(fd.get(), name.c_str())) return errno;
+    if (durable() && !sync_file_and_directory(fd.get(), name)) return errno;
     return 0;  // the lock goes with the descriptor
 }
 
@@ -329,8 +330,7 @@ int close_group(hid_t group_id) {
 int commit_file(hid_t loc_id) { return H5Fflush(loc_id, H5F_SCOPE_GLOBAL) < 0 ? -1 : 0; }
 
 FileLock::FileLock(const std::string& name, bool exclusive) {
-    const char* locking = std::getenv("HDF5_USE_FILE_LOCKING");
-    if (locking != nullptr && (std::strcmp(locking, "FALSE") == 0 || std::strcmp(locking, "0") == 0)) {
+    if (!hdf5_locks_files()) {
         held_ = true;
         return;
     }
@@ -338,7 +338,7 @@ FileLock::FileLock(const std::string& name, bool exclusive) {
     if (fd_ < 0) return;
     Patience patience;
     while (flock(fd_, (exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB) != 0) {
-        if (errno == ENOSYS || errno == ENOLCK) break;
+        if (no_locks_here(errno)) break;
         if ((errno != EWOULDBLOCK && errno != EINTR) || !patience.pause()) return;
     }
     held_ = true;

@@ -62,12 +62,4 @@ struct CommitStep {
 // The pending regions in the order to write them.
 std::vector<CommitStep> commit_order(const Regions& pending, const FileView& file);
 
-// A heap prefix with its free list emptied, staged before the data block of a
-// pair; false when the bytes are no heap prefix (nothing to stage then).
-bool empty_heap_free_list(unsigned char* prefix, std::size_t size);
-
-// The number of entries of a group index node (a B-tree or symbol table
-// node) in bytes that start one; false when they do not.
-bool index_node_entries(const unsigned char* bytes, std::size_t size, unsigned& entries);
-
 }  // namespace videz5::detail

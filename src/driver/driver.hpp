@@ -40,8 +40,9 @@ private:
     const void* handle_ = nullptr;  // the driver's, valid while the file is open
 };
 
-// Forces a file's bytes, and its name in its directory, to disk (the durable mode).
-bool sync_file_and_directory(int fd, const char* name);
+// Whether HDF5 locks the files it opens (and calls the driver's lock): its
+// environment variable HDF5_USE_FILE_LOCKING can switch locking off.
+bool hdf5_locks_files();
 
 // While one lives, raw data that this thread writes within [addr, addr + size)
 // (a series' partly filled chunk) changes only bytes that no reader sees yet

@@ -22,8 +22,16 @@
 // whole empty HDF5 file, in one write before HDF5 opens them. What ends up on
 // disk is exactly what HDF5 writes, so the format readers see is unchanged;
 // there is no driver information block.
+//
+// Beside this file: driver_state.hpp (what is kept per file, and its rules),
+// journal_policy.cpp (when to journal), hdf5_format.cpp (what the driver
+// knows of HDF5's format), h5clear.cpp (stale flags of the newer format),
+// posix_io.cpp, file_bytes.cpp (reads past HDF5).
 #include "driver.hpp"
 #include "commit_order.hpp"
+#include "driver_state.hpp"
+#include "journal_policy.hpp"
+#include "posix_io.hpp"
 #include "undo_journal.hpp"
 
 #include <fcntl.h>
@@ -36,6 +44,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <map>
@@ -49,78 +58,6 @@
 namespace videz5::detail {
 namespace {
 
-// The superblock of HDF5's newer format (version 2 or 3) with 8-byte
-// addresses: signature, version, sizes, consistency flags, four addresses, checksum.
-constexpr std::size_t kNewSuperblock = 48;
-constexpr std::size_t kSuperblockFlags = 11;
-constexpr unsigned char kWriteAccess = 0x01;
-constexpr unsigned char kSwmrWriteAccess = 0x04;
-constexpr std::size_t kHeapPrefix = 32;  // with 8-byte lengths and addresses
-
-struct State;
-
-// What H5Fget_vfd_handle hands out: the file descriptor first, as for HDF5's
-// POSIX driver, then the state that the library's own reads past HDF5 need.
-struct VfdHandle {
-    int fd;
-    State* state;
-};
-
-struct State {
-    std::string name;
-    int fd = -1;
-    VfdHandle vfd_handle{-1, nullptr};
-    // HDF5 calls the driver under its own lock; FileBytes::read comes from
-    // outside it, so what it looks at (pending) changes only under this one.
-    std::mutex pending_lock;
-    dev_t device = 0;
-    ino_t inode = 0;
-    haddr_t eoa = 0;
-    haddr_t eof = 0;  // bytes on disk
-    // The end that the superblock on disk states (at open, the file's size will
-    // do), and the end that the superblock waiting to be committed states. HDF5
-    // refuses a file that ends before its superblock says.
-    haddr_t stated_eof = 0;
-    haddr_t pending_stated_eof = 0;
-    // The end of allocation that the file on disk describes: space from here on
-    // is referred to by nothing yet. Known at the first metadata write.
-    haddr_t committed = HADDR_UNDEF;
-    std::map<haddr_t, Region> pending;  // metadata not written yet, by address; never overlapping
-    // Metadata read or written in this session: address -> type. A write in
-    // place to anything else reuses space that HDF5 freed in this session.
-    std::map<haddr_t, H5FD_mem_t> known;
-    // Entries of the group index nodes as read in this session, by address.
-    std::map<haddr_t, unsigned> index_entries;
-    // Local heap prefixes as they stand on disk, from this session's reads and
-    // writes: the first of the three writes of a heap pair starts from the old one.
-    std::map<haddr_t, std::array<unsigned char, kHeapPrefix>> heap_prefixes;
-
-    // The file's size when the current commit epoch began: bytes below it are
-    // changed in place, bytes from it on are new.
-    haddr_t epoch_eof = 0;
-    bool journal_epoch = false;    // this epoch changes raw data in place: journal all of it
-    bool journal_always = false;   // a file in the newer format
-    bool journal_unavailable = false;  // its directory takes no journal: ordered writes only
-    UndoJournal journal;
-
-    // The newer format's superblock at superblock_addr, with consistency flags
-    // that a killed writer left set cleared, as HDF5's h5clear -s would; shown
-    // to HDF5 in place of the stored one once a lock shows that nobody writes.
-    haddr_t superblock_addr = HADDR_UNDEF;
-    bool stale_flags = false;
-    bool show_cleared = false;
-    std::array<unsigned char, kNewSuperblock> cleared{};
-
-    // The superblock is looked at once the file is locked (HDF5 locks it
-    // before it reads anything), at the first read: what another writer
-    // changed before the lock is seen. The first bytes it read serve HDF5's
-    // own reads of them until anything is written there.
-    bool looked = false;
-    bool locked = false;
-    bool head_valid = false;
-    std::array<unsigned char, kNewSuperblock> head{};
-};
-
 // HDF5 hands this back to every callback as its H5FD_t.
 struct File {
     H5FD_t pub;  // must come first
@@ -128,8 +65,6 @@ struct File {
 };
 
 State& state_of(const H5FD_t* file) { return *reinterpret_cast<const File*>(file)->state; }
-
-constexpr haddr_t kMaxAddr = (static_cast<haddr_t>(1) << 63) - 1;
 
 // The latest error of this thread, for a failure that must be told after HDF5 is done.
 thread_local std::string latest_error;
@@ -158,10 +93,6 @@ herr_t close_time_failure(State& s) {
 }
 #define VIDEZ5_REPORT(major, minor, message) report_at(__func__, __LINE__, major, minor, message)
 
-std::string errno_text(int error) {
-    return "errno = " + std::to_string(error) + ", error message = '" + std::strerror(error) + "'";
-}
-
 std::atomic<bool>& durable_flag() {
     static std::atomic<bool> flag = [] {
         const char* v = std::getenv("VIDEZ5_DURABLE");
@@ -170,21 +101,6 @@ std::atomic<bool>& durable_flag() {
         return s == "1" || s == "yes" || s == "on" || s == "true" || s == "YES" || s == "ON" || s == "TRUE";
     }();
     return flag;
-}
-
-// 0, or an errno value. A write that makes no progress is an error, not a
-// reason to try again for good.
-int write_fully(int fd, const unsigned char* bytes, std::size_t size, haddr_t addr) {
-    while (size > 0) {
-        const ssize_t n = pwrite(fd, bytes, std::min<std::size_t>(size, 1U << 30), static_cast<off_t>(addr));
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) return errno;
-        if (n == 0) return EIO;  // fault-check: no-progress-is-an-error
-        bytes += n;
-        size -= static_cast<std::size_t>(n);
-        addr += static_cast<haddr_t>(n);
-    }
-    return 0;
 }
 
 bool write_reported(int fd, const unsigned char* bytes, std::size_t size, haddr_t addr, const char* func,
@@ -198,13 +114,6 @@ bool sync_data(const State& s) {
     if (!durable() || fdatasync(s.fd) == 0) return true;
     VIDEZ5_REPORT(H5E_IO, H5E_WRITEERROR, "file sync failed: " + errno_text(errno));
     return false;
-}
-
-// The first pending region that ends after addr: where overlaps with a range from addr begin.
-std::map<haddr_t, Region>::iterator first_after(std::map<haddr_t, Region>& pending, haddr_t addr) {
-    auto it = pending.upper_bound(addr);
-    if (it != pending.begin() && std::prev(it)->second.end() > addr) --it;
-    return it;
 }
 
 // Keeps pending regions disjoint: a write over pending bytes replaces them.
@@ -228,22 +137,18 @@ void add_pending(State& s, haddr_t addr, H5FD_mem_t type, const unsigned char* b
     s.pending.emplace(at, std::move(incoming));
 }
 
-bool starts_heap_prefix(const unsigned char* bytes, std::size_t size) {
-    return size >= kHeapPrefix && std::memcmp(bytes, "HEAP", 4) == 0 && bytes[4] == 0;
-}
-
 // Bytes at [addr, addr + size) are about to change on disk: heap prefixes
 // known there are no longer known.
 void forget_heap_prefixes(State& s, haddr_t addr, std::size_t size) {
-    auto it = s.heap_prefixes.lower_bound(addr >= kHeapPrefix ? addr - kHeapPrefix + 1 : 0);
+    auto it = s.heap_prefixes.lower_bound(addr >= format::kHeapPrefix ? addr - format::kHeapPrefix + 1 : 0);
     while (it != s.heap_prefixes.end() && it->first < addr + size) it = s.heap_prefixes.erase(it);
 }
 
 // Bytes now on disk at addr: remembered when they begin a heap prefix.
 void note_on_disk(State& s, H5FD_mem_t type, haddr_t addr, const unsigned char* bytes, std::size_t size) {
-    if (type != H5FD_MEM_LHEAP || !starts_heap_prefix(bytes, size)) return;
-    std::array<unsigned char, kHeapPrefix>& kept = s.heap_prefixes[addr];
-    std::memcpy(kept.data(), bytes, kHeapPrefix);
+    if (type != H5FD_MEM_LHEAP || !format::starts_heap_prefix(bytes, size)) return;
+    std::array<unsigned char, format::kHeapPrefix>& kept = s.heap_prefixes[addr];
+    std::memcpy(kept.data(), bytes, format::kHeapPrefix);
 }
 
 bool write_noted(State& s, H5FD_mem_t type, const unsigned char* bytes, std::size_t size, haddr_t addr,
@@ -258,52 +163,14 @@ bool write_noted(State& s, H5FD_mem_t type, const unsigned char* bytes, std::siz
 // Step one of three for a heap pair: the prefix on disk with its free list
 // emptied. When what is on disk is no heap prefix, nothing is staged.
 bool write_emptied_prefix(State& s, haddr_t addr) {
-    unsigned char old[kHeapPrefix];
+    unsigned char old[format::kHeapPrefix];
     const auto known = s.heap_prefixes.find(addr);
     if (known != s.heap_prefixes.end())
         std::memcpy(old, known->second.data(), sizeof old);
-    else if (pread(s.fd, old, sizeof old, static_cast<off_t>(addr)) != static_cast<ssize_t>(sizeof old))
+    else if (read_fully(s.fd, old, sizeof old, addr) != static_cast<ssize_t>(sizeof old))
         return true;
-    if (!empty_heap_free_list(old, sizeof old)) return true;
+    if (!format::empty_heap_free_list(old, sizeof old)) return true;
     return VIDEZ5_WRITE_NOTED(s, H5FD_MEM_LHEAP, old, sizeof old, addr);
-}
-
-// Whether the commit takes entries out of a group index node in place: a node
-// that split. Its entries then move to a new node that the parent must point
-// to, two changes in place that no order makes safe (half of it lists the
-// moved names twice, or not at all), so such a commit is journaled.
-bool index_node_shrinks(const State& s) {
-    const FileView file{s.committed, s.known};
-    for (const auto& [addr, r] : s.pending) {
-        unsigned now;
-        const auto before = s.index_entries.find(addr);
-        if (r.type != H5FD_MEM_BTREE || before == s.index_entries.end() || !rewrites_known_object(file, r) ||
-            !index_node_entries(r.bytes.data(), r.bytes.size(), now))
-            continue;
-        if (now < before->second) return true;  // fault-check: split-journaled
-    }
-    return false;
-}
-
-// Whether the commit adds an entry in place to a chunk index node (a B-tree
-// node of type 1): a series grown by a new chunk. The dataset's header, which
-// states the new extent, is written before the node in the order above; half
-// of it would show a step whose chunk the index does not list yet.
-bool chunk_index_grows(const State& s) {
-    const FileView file{s.committed, s.known};
-    for (const auto& [addr, r] : s.pending)
-        if (r.type == H5FD_MEM_BTREE && r.bytes.size() > 5 && std::memcmp(r.bytes.data(), "TREE", 4) == 0 &&
-            r.bytes[4] == 1 && rewrites_known_object(file, r))
-            return true;
-    return false;
-}
-
-// The range of UnseenRawWrites; empty when none lives.
-thread_local haddr_t unseen_from = 0, unseen_to = 0;
-
-// Whether a raw write over bytes already in the file must keep their old values first.
-bool needs_undo(const State& s, haddr_t addr, std::size_t size) {
-    return addr < s.epoch_eof && !(addr >= unseen_from && addr + size <= unseen_to);
 }
 
 // False: no journal, and the change must not go ahead.
@@ -359,11 +226,21 @@ bool end_epoch(State& s) {
     return ok;
 }
 
+bool commit_pending(State& s);
+
+// Writes what is pending in the commit order, and ends the epoch.
 bool commit(State& s) {
+    VIDEZ5_CHECK_STATE(s);
+    const bool ok = commit_pending(s);
+    VIDEZ5_CHECK_STATE(s);
+    return ok;
+}
+
+bool commit_pending(State& s) {
     if (s.pending.empty()) return end_epoch(s);
     const std::vector<CommitStep> order = commit_order(s.pending, FileView{s.committed, s.known});
 
-    if (s.journal_epoch || s.journal_always || index_node_shrinks(s) || chunk_index_grows(s)) {
+    if (commit_needs_journal(s)) {
         if (!journal_pending(s)) return false;
         if (durable() && !s.journal.sync()) return false;
     }
@@ -375,7 +252,7 @@ bool commit(State& s) {
         // In the durable mode each stage is on disk before the next relies on it.
         if (step.stage != stage && !s.journal.active() && !sync_data(s)) return false;
         stage = step.stage;
-        if (!extended && r.addr < s.committed) {
+        if (!extended && (r.addr < s.committed || r.type == H5FD_MEM_SUPER)) {
             // The superblock must never state an end beyond the end of the file.
             if (s.eoa > s.eof && ftruncate(s.fd, static_cast<off_t>(s.eoa)) < 0) {
                 VIDEZ5_REPORT(H5E_IO, H5E_SEEKERROR, "unable to extend file: " + errno_text(errno));
@@ -394,7 +271,7 @@ bool commit(State& s) {
     for (const auto& [addr, r] : s.pending) {
         s.known[addr] = r.type;
         unsigned entries;
-        if (index_node_entries(r.bytes.data(), r.bytes.size(), entries)) s.index_entries[addr] = entries;
+        if (format::index_node_entries(r.bytes.data(), r.bytes.size(), entries)) s.index_entries[addr] = entries;
     }
     const bool superblock = s.pending.count(0) != 0;
     // The superblock just written states the current end; without it the old one stands.
@@ -405,95 +282,6 @@ bool commit(State& s) {
     s.pending.clear();
     if (!s.journal.active() && !sync_data(s)) return false;
     return end_epoch(s);
-}
-
-// HDF5's checksum of metadata in the newer format: Bob Jenkins' lookup3
-// hashlittle, byte by byte as HDF5 computes it.
-std::uint32_t lookup3(const unsigned char* k, std::size_t length) {
-    auto rot = [](std::uint32_t x, int r) { return (x << r) | (x >> (32 - r)); };
-    std::uint32_t a, b, c;
-    a = b = c = 0xdeadbeef + static_cast<std::uint32_t>(length);
-    auto word = [&k](int i) {
-        return static_cast<std::uint32_t>(k[i]) | static_cast<std::uint32_t>(k[i + 1]) << 8 |
-               static_cast<std::uint32_t>(k[i + 2]) << 16 | static_cast<std::uint32_t>(k[i + 3]) << 24;
-    };
-    while (length > 12) {
-        a += word(0);
-        b += word(4);
-        c += word(8);
-        a -= c; a ^= rot(c, 4);  c += b;
-        b -= a; b ^= rot(a, 6);  a += c;
-        c -= b; c ^= rot(b, 8);  b += a;
-        a -= c; a ^= rot(c, 16); c += b;
-        b -= a; b ^= rot(a, 19); a += c;
-        c -= b; c ^= rot(b, 4);  b += a;
-        length -= 12;
-        k += 12;
-    }
-    if (length == 0) return c;
-    std::uint32_t tail[3] = {0, 0, 0};
-    for (std::size_t i = 0; i < length; ++i) tail[i / 4] |= static_cast<std::uint32_t>(k[i]) << (8 * (i % 4));
-    a += tail[0];
-    b += tail[1];
-    c += tail[2];
-    c ^= b; c -= rot(b, 14);
-    a ^= c; a -= rot(c, 11);
-    b ^= a; b -= rot(a, 25);
-    c ^= b; c -= rot(b, 16);
-    a ^= c; a -= rot(c, 4);
-    b ^= a; b -= rot(a, 14);
-    c ^= b; c -= rot(b, 24);
-    return c;
-}
-
-// Finds the superblock (at 0, 512, 1024, ... as HDF5 looks for it) and notes
-// a newer-format one: its changes are always journaled, and its consistency
-// flags, when a killed writer left them set, are shown cleared once locked.
-void look_at_superblock(State& s) {
-    static const unsigned char kSignature[8] = {0x89, 'H', 'D', 'F', '\r', '\n', 0x1a, '\n'};
-    s.looked = true;
-    s.head_valid = false;
-    s.journal_always = false;
-    s.superblock_addr = HADDR_UNDEF;
-    s.stale_flags = false;
-    for (haddr_t at = 0; at + kNewSuperblock <= s.eof; at = at == 0 ? 512 : at * 2) {
-        std::array<unsigned char, kNewSuperblock> block;
-        if (pread(s.fd, block.data(), block.size(), static_cast<off_t>(at)) != static_cast<ssize_t>(block.size()))
-            return;
-        if (at == 0) {
-            s.head = block;
-            s.head_valid = true;
-        }
-        if (std::memcmp(block.data(), kSignature, sizeof kSignature) != 0) continue;
-        const unsigned version = block[8];
-        if (version < 2) return;
-        s.journal_always = true;
-        s.superblock_addr = at;
-        const unsigned char flags = block[kSuperblockFlags];
-        // A live single-writer-multiple-reader writer keeps its flags: HDF5's refusal stands.
-        if (block[9] != 8 || (flags & kWriteAccess) == 0 || (flags & kSwmrWriteAccess) != 0) return;
-        block[kSuperblockFlags] = static_cast<unsigned char>(flags & ~kWriteAccess);
-        const std::uint32_t sum = lookup3(block.data(), kNewSuperblock - 4);
-        for (int i = 0; i < 4; ++i) block[kNewSuperblock - 4 + i] = static_cast<unsigned char>(sum >> (8 * i));
-        s.cleared = block;
-        s.stale_flags = true;
-        return;
-    }
-}
-
-// Before the first read or write of a session, and again after a recovery.
-void look_once(State& s) {
-    if (s.looked) return;
-    look_at_superblock(s);
-    // Locked: no live writer has the file, so flags that say one has are stale.
-    s.show_cleared = s.locked && s.stale_flags;  // fault-check: stale-flags-cleared
-}
-
-// Whether HDF5 will call the lock callback: its environment variable can
-// switch file locking off.
-bool hdf5_locks_files() {
-    const char* v = std::getenv("HDF5_USE_FILE_LOCKING");
-    return v == nullptr || (std::strcmp(v, "FALSE") != 0 && std::strcmp(v, "0") != 0);
 }
 
 // C callbacks: nothing may unwind through HDF5.
@@ -543,6 +331,15 @@ H5FD_t* driver_open(const char* name, unsigned flags, hid_t, haddr_t maxaddr) {
     // brings it down): only regular files hold HDF5 files.
     if (!S_ISREG(st.st_mode)) {
         VIDEZ5_REPORT(H5E_FILE, H5E_BADFILE, std::string("not a regular file: name = '") + name + "'");
+        ::close(fd);
+        return nullptr;
+    }
+    // HDF5 1.10 opening an empty file for writing makes a new file in it, its
+    // superblock first: a kill then leaves a file that no reader opens, and
+    // that the library would not overwrite. New files get their bytes in one
+    // write instead (files.cpp); an open is only an open.
+    if (st.st_size == 0 && (flags & H5F_ACC_RDWR) && !(flags & (H5F_ACC_CREAT | H5F_ACC_TRUNC))) {
+        VIDEZ5_REPORT(H5E_FILE, H5E_BADFILE, std::string("empty file: name = '") + name + "'");
         ::close(fd);
         return nullptr;
     }
@@ -639,29 +436,18 @@ herr_t driver_read(H5FD_t* file, H5FD_mem_t type, hid_t, haddr_t addr, size_t si
     }
     return guarded([&] {
         look_once(s);
-        auto* out = static_cast<unsigned char*>(buffer);
-        haddr_t at = addr;
-        std::size_t left = size;
+        auto* bytes = static_cast<unsigned char*>(buffer);
         if (s.head_valid && addr + size <= s.head.size()) {
-            std::memcpy(out, s.head.data() + addr, size);
-            left = 0;
-        }
-        while (left > 0) {
-            const ssize_t n = pread(s.fd, out, std::min<std::size_t>(left, 1U << 30), static_cast<off_t>(at));
+            std::memcpy(bytes, s.head.data() + addr, size);
+        } else {
+            const ssize_t n = read_fully(s.fd, bytes, size, addr);
             if (n < 0) {
-                if (errno == EINTR) continue;
                 VIDEZ5_REPORT(H5E_IO, H5E_READERROR, "file read failed: " + errno_text(errno));
                 return false;
             }
-            if (n == 0) {  // past the end of the file: zeros, as HDF5 expects
-                std::memset(out, 0, left);
-                break;
-            }
-            out += n;
-            left -= static_cast<std::size_t>(n);
-            at += static_cast<haddr_t>(n);
+            // Past the end of the file: zeros, as HDF5 expects.
+            std::memset(bytes + n, 0, size - static_cast<std::size_t>(n));
         }
-        auto* bytes = static_cast<unsigned char*>(buffer);
         // As on disk, before what waits to be committed is laid over it.
         note_on_disk(s, type, addr, bytes, size);
         if (s.show_cleared) overlay(bytes, addr, size, s.cleared.data(), s.superblock_addr, s.cleared.size());
@@ -671,9 +457,39 @@ herr_t driver_read(H5FD_t* file, H5FD_mem_t type, hid_t, haddr_t addr, size_t si
         if (type != H5FD_MEM_DRAW) s.known.emplace(addr, type);
         // HDF5 reads a node before it changes it: what it held is known without reading again.
         unsigned entries;
-        if (type == H5FD_MEM_BTREE && index_node_entries(bytes, size, entries)) s.index_entries[addr] = entries;
+        if (type == H5FD_MEM_BTREE && format::index_node_entries(bytes, size, entries)) s.index_entries[addr] = entries;
         return true;
     });
+}
+
+// A write of HDF5's, under the state's lock.
+bool write_to(State& s, H5FD_mem_t type, haddr_t addr, std::size_t size, const unsigned char* bytes) {
+    look_once(s);
+    if (addr < s.head.size()) s.head_valid = false;
+    const auto next = first_after(s.pending, addr);
+    const bool touches_pending = next != s.pending.end() && next->first < addr + size;
+    // Raw data may go at once, unless the bytes lie under metadata still to
+    // be committed (their order must hold). Over data that is already in
+    // the file, the old values are kept first: the whole epoch can then be
+    // undone, the array with everything that belongs with it.
+    if (type == H5FD_MEM_DRAW && !touches_pending) {
+        if (raw_write_needs_undo(s, addr, size)) {  // fault-check: overwrite-journaled
+            s.journal_epoch = true;
+            if (!journal_change(s, addr, bytes, size) || (durable() && !s.journal.sync())) return false;
+        }
+        if (!VIDEZ5_WRITE_NOTED(s, type, bytes, size, addr)) return false;
+        s.eof = std::max(s.eof, addr + size);
+        return true;
+    }
+    if (type == H5FD_MEM_DRAW && raw_write_needs_undo(s, addr, size)) s.journal_epoch = true;
+    // Once HDF5 writes its own superblock, the cleared copy has served.
+    if (s.superblock_addr != HADDR_UNDEF && addr < s.superblock_addr + format::kNewSuperblock &&
+        addr + size > s.superblock_addr)
+        s.show_cleared = s.stale_flags = false;
+    if (s.committed == HADDR_UNDEF) s.committed = std::min(s.eoa, s.eof);
+    if (type == H5FD_MEM_SUPER) s.pending_stated_eof = s.eoa;  // HDF5 encodes its end right before
+    add_pending(s, addr, type, bytes, size);
+    return true;
 }
 
 herr_t driver_write(H5FD_t* file, H5FD_mem_t type, hid_t, haddr_t addr, size_t size, const void* buffer) {
@@ -684,33 +500,10 @@ herr_t driver_write(H5FD_t* file, H5FD_mem_t type, hid_t, haddr_t addr, size_t s
     }
     return guarded([&] {
         const std::lock_guard<std::mutex> hold(s.pending_lock);
-        look_once(s);
-        if (addr < s.head.size()) s.head_valid = false;
-        const auto* bytes = static_cast<const unsigned char*>(buffer);
-        const auto next = first_after(s.pending, addr);
-        const bool touches_pending = next != s.pending.end() && next->first < addr + size;
-        // Raw data may go at once, unless the bytes lie under metadata still to
-        // be committed (their order must hold). Over data that is already in
-        // the file, the old values are kept first: the whole epoch can then be
-        // undone, the array with everything that belongs with it.
-        if (type == H5FD_MEM_DRAW && !touches_pending) {
-            if (needs_undo(s, addr, size)) {  // fault-check: overwrite-journaled
-                s.journal_epoch = true;
-                if (!journal_change(s, addr, bytes, size) || (durable() && !s.journal.sync())) return false;
-            }
-            if (!VIDEZ5_WRITE_NOTED(s, type, bytes, size, addr)) return false;
-            s.eof = std::max(s.eof, addr + size);
-            return true;
-        }
-        if (type == H5FD_MEM_DRAW && needs_undo(s, addr, size)) s.journal_epoch = true;
-        // Once HDF5 writes its own superblock, the cleared copy has served.
-        if (s.superblock_addr != HADDR_UNDEF && addr < s.superblock_addr + kNewSuperblock &&
-            addr + size > s.superblock_addr)
-            s.show_cleared = s.stale_flags = false;
-        if (s.committed == HADDR_UNDEF) s.committed = std::min(s.eoa, s.eof);
-        if (type == H5FD_MEM_SUPER) s.pending_stated_eof = s.eoa;  // HDF5 encodes its end right before
-        add_pending(s, addr, type, bytes, size);
-        return true;
+        VIDEZ5_CHECK_STATE(s);
+        const bool ok = write_to(s, type, addr, size, static_cast<const unsigned char*>(buffer));
+        VIDEZ5_CHECK_STATE(s);
+        return ok;
     });
 }
 
@@ -729,6 +522,7 @@ herr_t driver_truncate(H5FD_t* file, hid_t, hbool_t closing) {
         const std::lock_guard<std::mutex> hold(s.pending_lock);
         return commit(s);
     }) < 0) return closing ? close_time_failure(s) : -1;
+    VIDEZ5_CHECK_STATE(s);
     // HDF5 may give back the end of its allocation after it wrote the
     // superblock, stating the new end only with its next superblock: until
     // then the file keeps the end stated on disk, or a kill in between would
@@ -742,6 +536,7 @@ herr_t driver_truncate(H5FD_t* file, hid_t, hbool_t closing) {
     if (end < s.eof) s.heap_prefixes.clear();
     s.eof = end;
     s.epoch_eof = s.eof;
+    VIDEZ5_CHECK_STATE(s);
     return 0;
 }
 
@@ -749,7 +544,7 @@ herr_t driver_lock(H5FD_t* file, hbool_t rw) {
     State& s = state_of(file);
     if (flock(s.fd, (rw ? LOCK_EX : LOCK_SH) | LOCK_NB) != 0) {
         // A file system without locks: there is nobody to exclude, go on.
-        if (errno != ENOSYS) {
+        if (!no_locks_here(errno)) {
             VIDEZ5_REPORT(H5E_VFL, H5E_CANTLOCKFILE, "unable to lock file, " + errno_text(errno));
             return -1;
         }
@@ -781,7 +576,7 @@ herr_t driver_unlock(H5FD_t* file) {
     State& s = state_of(file);
     s.show_cleared = false;
     s.locked = false;
-    if (flock(s.fd, LOCK_UN) == 0 || errno == ENOSYS) return 0;
+    if (flock(s.fd, LOCK_UN) == 0 || no_locks_here(errno)) return 0;
     VIDEZ5_REPORT(H5E_VFL, H5E_CANTUNLOCKFILE, "unable to unlock file, " + errno_text(errno));
     return -1;
 }
@@ -826,6 +621,8 @@ hid_t driver_id = H5I_INVALID_HID;
 }  // namespace
 
 hid_t ordered_driver() {
+    // Before any file: whether the order may be relied on at all.
+    format::format_known();
     const std::lock_guard<std::mutex> hold(registration);
     if (driver_id < 0 || H5Iget_type(driver_id) != H5I_VFL) driver_id = H5FDregister(&kClass);
     return driver_id;
@@ -840,56 +637,31 @@ std::string take_failed_close(const std::string& name) {
     return cause.empty() ? "unknown error" : cause;
 }
 
-UnseenRawWrites::UnseenRawWrites(haddr_t addr, hsize_t size) {
-    unseen_from = addr;
-    unseen_to = addr + size;
+#ifdef VIDEZ5_INVARIANTS
+void check_state(const State& s, const char* where) {
+    const char* broken = nullptr;
+    if (s.stated_eof > s.eof) broken = "1: the file ends before its superblock says";
+    else if (s.epoch_eof > s.eof) broken = "2: the epoch began beyond the file's end";
+    for (auto it = s.pending.begin(); broken == nullptr && it != s.pending.end(); ++it) {
+        if (it->second.bytes.empty()) broken = "3: an empty pending region";
+        else if (std::next(it) != s.pending.end() && it->second.end() > std::next(it)->first)
+            broken = "3: pending regions overlap";
+    }
+    if (broken == nullptr) return;
+    std::fprintf(stderr, "videz5 driver: rule %s, in %s of %s (eoa %llu, eof %llu, stated %llu, epoch %llu)\n",
+                 broken, where, s.name.c_str(), static_cast<unsigned long long>(s.eoa),
+                 static_cast<unsigned long long>(s.eof), static_cast<unsigned long long>(s.stated_eof),
+                 static_cast<unsigned long long>(s.epoch_eof));
+    std::abort();
 }
-UnseenRawWrites::~UnseenRawWrites() { unseen_from = unseen_to = 0; }
+#endif
+
+bool hdf5_locks_files() {
+    const char* v = std::getenv("HDF5_USE_FILE_LOCKING");
+    return v == nullptr || (std::strcmp(v, "FALSE") != 0 && std::strcmp(v, "0") != 0);
+}
 
 bool durable() { return durable_flag().load(); }
 void set_durable(bool on) { durable_flag().store(on); }
-
-FileBytes::FileBytes(hid_t file_id) {
-    const hid_t fapl = H5Fget_access_plist(file_id);
-    if (fapl < 0) return;
-    void* handle = nullptr;
-    if (H5Pget_driver(fapl) == ordered_driver() && H5Fget_vfd_handle(file_id, fapl, &handle) >= 0) handle_ = handle;
-    H5Pclose(fapl);
-}
-
-bool FileBytes::read(haddr_t addr, std::size_t size, void* buffer) const {
-    if (handle_ == nullptr || addr > kMaxAddr || size > kMaxAddr - addr) return false;
-    State& s = *static_cast<const VfdHandle*>(handle_)->state;
-    const std::lock_guard<std::mutex> hold(s.pending_lock);
-    // Where HDF5 would see other bytes than the disk holds (metadata waiting
-    // to be committed, the superblock shown with its flags cleared), only a
-    // read through HDF5 tells what it sees.
-    const auto next = first_after(s.pending, addr);
-    if (next != s.pending.end() && next->first < addr + size) return false;
-    if (s.superblock_addr != HADDR_UNDEF && addr < s.superblock_addr + kNewSuperblock &&
-        addr + size > s.superblock_addr)
-        return false;
-    const int fd = s.fd;
-    auto* out = static_cast<unsigned char*>(buffer);
-    for (std::size_t done = 0; done < size;) {
-        const ssize_t n = pread(fd, out + done, size - done, static_cast<off_t>(addr + done));
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
-bool sync_file_and_directory(int fd, const char* name) {
-    if (fdatasync(fd) != 0) return false;
-    const std::string path(name);
-    const std::size_t slash = path.rfind('/');
-    const std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
-    const int dir_fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir_fd < 0) return false;
-    const bool ok = fsync(dir_fd) == 0;
-    ::close(dir_fd);
-    return ok;
-}
 
 }  // namespace videz5::detail

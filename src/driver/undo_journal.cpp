@@ -1,4 +1,6 @@
 #include "undo_journal.hpp"
+#include "hdf5_format.hpp"
+#include "posix_io.hpp"
 #include "../detail/fd.hpp"
 
 #include <fcntl.h>
@@ -31,58 +33,6 @@ constexpr std::uint64_t kSeal = 0x6a6f75726e616c21;  // "journal!"
 
 std::uint64_t entry_mark(std::uint64_t addr, std::uint64_t length) {
     return kSeal ^ addr ^ (length * 0x9e3779b97f4a7c15ULL);
-}
-
-void put64(unsigned char* p, std::uint64_t v) {
-    for (int i = 0; i < 8; ++i) p[i] = static_cast<unsigned char>(v >> (8 * i));
-}
-
-std::uint64_t get64(const unsigned char* p) {
-    std::uint64_t v = 0;
-    for (int i = 7; i >= 0; --i) v = (v << 8) | p[i];
-    return v;
-}
-
-// 0 or an errno value; a write that makes no progress is an error, not a loop.
-int write_fully(int fd, const unsigned char* bytes, std::size_t size, off_t at) {
-    while (size > 0) {
-        const ssize_t n = pwrite(fd, bytes, size, at);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) return errno;
-        if (n == 0) return EIO;
-        bytes += n;
-        size -= static_cast<std::size_t>(n);
-        at += n;
-    }
-    return 0;
-}
-
-// Bytes read; fewer than asked at the end of the file; -1 on an error.
-ssize_t read_fully(int fd, unsigned char* bytes, std::size_t size, off_t at) {
-    std::size_t done = 0;
-    while (done < size) {
-        const ssize_t n = pread(fd, bytes + done, size - done, at + static_cast<off_t>(done));
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) return -1;
-        if (n == 0) break;
-        done += static_cast<std::size_t>(n);
-    }
-    return static_cast<ssize_t>(done);
-}
-
-std::string directory_of(const std::string& path) {
-    const std::size_t slash = path.rfind('/');
-    if (slash == std::string::npos) return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-// The journal's name in its directory must survive a power loss too.
-int sync_directory(const std::string& path) {
-    const int dir = ::open(directory_of(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir < 0) return errno;
-    const int error = fsync(dir) == 0 ? 0 : errno;
-    ::close(dir);
-    return error;
 }
 
 }  // namespace
@@ -127,9 +77,9 @@ bool UndoJournal::start(const std::string& name, int data_fd, haddr_t base_eof) 
     // and nothing had been changed yet.
     queued_.assign(kHeader, 0);
     std::memcpy(queued_.data(), kMagic, sizeof kMagic);
-    put64(queued_.data() + 8, base_eof);
-    put64(queued_.data() + 16, static_cast<std::uint64_t>(st.st_ino));
-    put64(queued_.data() + 24, kSeal ^ base_eof ^ static_cast<std::uint64_t>(st.st_ino));
+    format::put_le64(queued_.data() + 8, base_eof);
+    format::put_le64(queued_.data() + 16, static_cast<std::uint64_t>(st.st_ino));
+    format::put_le64(queued_.data() + 24, kSeal ^ base_eof ^ static_cast<std::uint64_t>(st.st_ino));
     live_ = true;
     data_fd_ = data_fd;
     base_eof_ = base_eof;
@@ -157,9 +107,9 @@ bool UndoJournal::queue_range(haddr_t lo, haddr_t hi, const unsigned char* old) 
         // three times as long, most of it page faults on fresh memory.
         if (n >= kDirect) {
             unsigned char head[kEntryHead], mark[kEntryMark];
-            put64(head, at);
-            put64(head + 8, n);
-            put64(mark, entry_mark(at, n));
+            format::put_le64(head, at);
+            format::put_le64(head + 8, n);
+            format::put_le64(mark, entry_mark(at, n));
             if (!write_queued()) return false;
             for (const auto& [bytes, size] : {std::pair<const unsigned char*, std::size_t>{head, sizeof head},
                                               {old + (at - lo), n}, {mark, sizeof mark}}) {
@@ -177,10 +127,10 @@ bool UndoJournal::queue_range(haddr_t lo, haddr_t hi, const unsigned char* old) 
         const std::size_t entry = queued_.size();
         queued_.resize(entry + kEntryHead + n + kEntryMark);
         unsigned char* p = queued_.data() + entry;
-        put64(p, at);
-        put64(p + 8, n);
+        format::put_le64(p, at);
+        format::put_le64(p + 8, n);
         std::memcpy(p + kEntryHead, old + (at - lo), n);
-        put64(p + kEntryHead + n, entry_mark(at, n));
+        format::put_le64(p + kEntryHead + n, entry_mark(at, n));
         at += n;
     }
     return true;
@@ -317,24 +267,24 @@ Recovery recover(const std::string& name, int locked_fd, bool durable, std::stri
     struct stat st;
     const bool valid = read_fully(journal.get(), header, sizeof header, 0) == static_cast<ssize_t>(sizeof header) &&
                        std::memcmp(header, kMagic, sizeof kMagic) == 0 &&
-                       get64(header + 24) == (kSeal ^ get64(header + 8) ^ get64(header + 16));
+                       format::get_le64(header + 24) == (kSeal ^ format::get_le64(header + 8) ^ format::get_le64(header + 16));
     if (fstat(data_fd, &st) != 0) {
         why = std::string("cannot look at the file: ") + std::strerror(errno);
         return Recovery::kFailed;
     }
     // An incomplete header: the epoch had changed nothing yet. Another inode:
     // the journal belongs to a file that no longer stands under this name.
-    if (valid && get64(header + 16) == static_cast<std::uint64_t>(st.st_ino)) {
+    if (valid && format::get_le64(header + 16) == static_cast<std::uint64_t>(st.st_ino)) {
         std::vector<unsigned char> bytes;
         off_t at = kHeader;
         for (;;) {
             unsigned char head[kEntryHead], mark[kEntryMark];
             if (read_fully(journal.get(), head, sizeof head, at) != static_cast<ssize_t>(sizeof head)) break;
-            const std::uint64_t addr = get64(head), length = get64(head + 8);
+            const std::uint64_t addr = format::get_le64(head), length = format::get_le64(head + 8);
             if (length > kChunk) break;
             const off_t mark_at = at + static_cast<off_t>(kEntryHead + length);
             if (read_fully(journal.get(), mark, sizeof mark, mark_at) != static_cast<ssize_t>(sizeof mark) ||
-                get64(mark) != entry_mark(addr, length))
+                format::get_le64(mark) != entry_mark(addr, length))
                 break;  // the entry being written when the kill came: its bytes were not changed
             bytes.resize(length);
             if (read_fully(journal.get(), bytes.data(), length, at + static_cast<off_t>(kEntryHead)) !=
@@ -345,7 +295,7 @@ Recovery recover(const std::string& name, int locked_fd, bool durable, std::stri
             }
             at = mark_at + static_cast<off_t>(kEntryMark);
         }
-        if (ftruncate(data_fd, static_cast<off_t>(get64(header + 8))) != 0 ||  // fault-check: undo-cuts-new-space
+        if (ftruncate(data_fd, static_cast<off_t>(format::get_le64(header + 8))) != 0 ||  // fault-check: undo-cuts-new-space
             (durable && fdatasync(data_fd) != 0)) {
             why = std::string("cannot undo an unfinished change: ") + std::strerror(errno);
             return Recovery::kFailed;

@@ -16,7 +16,8 @@
 After every kill the library opens the file once (undoing what the kill left
 half done); judge() then checks the file, the run is resumed as a rescheduled
 job would be, and the file checked again. --latest starts from a
-file h5py made in HDF5's newest format; --as-left also counts the files found
+file h5py made in HDF5's newest format, --empty from an empty file (as a job
+script's touch leaves it); --as-left also counts the files found
 wrong before that open. Prints the figures; exits non-zero when anything was
 lost or unreadable. --held N runs the workload through one held handle,
 committed every N calls.
@@ -279,17 +280,20 @@ class Tally:
         return 0 if not self.failures else 1
 
 
-def make_latest(d):
-    """The workload's file as h5py makes it in the newest format, with a group in it."""
-    with h5py.File(os.path.join(d, "crash.h5"), "w", libver="latest") as f:
-        f.create_group("from_h5py")
+def make_start(args, d):
+    """The workload's file as it stands before the run: none; as h5py makes it
+    in the newest format, with a group in it; or empty."""
+    if args.latest:
+        with h5py.File(os.path.join(d, "crash.h5"), "w", libver="latest") as f:
+            f.create_group("from_h5py")
+    elif args.empty:
+        open(os.path.join(d, "crash.h5"), "w").close()
 
 
 def run_time(args):
     """How long a whole run of --calls calls takes here, the shim preloaded as in the trials."""
     with tempfile.TemporaryDirectory(prefix="videz5-crash-") as d:
-        if args.latest:
-            make_latest(d)
+        make_start(args, d)
         started = time.monotonic()
         workload(args, d, args.calls, timeout=None, VIDEZ5_CRASH_AT="0").check_returncode()
         return time.monotonic() - started
@@ -303,8 +307,7 @@ def random_trials(args, rng):
         # anywhere in the run.
         delay = rng.uniform(0.0, min(0.03, longest)) if trial % 10 == 0 else rng.uniform(0.0, longest)
         with tempfile.TemporaryDirectory(prefix="videz5-crash-") as d:
-            if args.latest:
-                make_latest(d)
+            make_start(args, d)
             proc = subprocess.Popen(writer_command(args, args.calls), cwd=d, env=program_env(LD_PRELOAD=args.shim),
                                     stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
             time.sleep(delay)
@@ -351,8 +354,7 @@ def enumerate_kills(args, rng):
     first = args.snapshot + 1
     with tempfile.TemporaryDirectory(prefix="videz5-enum-") as base:
         start, dry, log = (os.path.join(base, name) for name in ("crash.h5", "dry", "log"))
-        if args.latest:
-            make_latest(base)
+        make_start(args, base)
         if args.snapshot:
             workload(args, base, args.snapshot, timeout=None).check_returncode()
         # A dry run lists every change, what it writes where.
@@ -391,7 +393,7 @@ def main():
                                   ("--seed", int, os.environ.get("VIDEZ5_CRASH_SEED"))]:
         parser.add_argument(option, type=kind, default=default)
     parser.add_argument("--part", type=lambda v: tuple(int(n) for n in v.split("/")), default=(1, 1))
-    for flag in ("--torn", "--latest", "--as-left"):
+    for flag in ("--torn", "--latest", "--empty", "--as-left"):
         parser.add_argument(flag, action="store_true")
     args = parser.parse_args()
     if args.calls is None:
@@ -402,7 +404,7 @@ def main():
         print(f"seed {seed} (VIDEZ5_CRASH_SEED={seed} replays this run)", flush=True)
     started = time.monotonic()
     tally, title = (random_trials if args.mode == "random" else enumerate_kills)(args, random.Random(seed))
-    status = tally.report(title + (", newest format" if args.latest else "")
+    status = tally.report(title + (", newest format" if args.latest else "") + (", from an empty file" if args.empty else "")
                           + (f", one held handle committed every {args.held} calls" if args.held else ""))
     print(f"took {time.monotonic() - started:.0f} s")
     return status
