@@ -84,13 +84,16 @@ struct StackScan {
 
 herr_t scan_error(unsigned n, const H5E_error2_t* error, void* data) {
     auto* scan = static_cast<StackScan*>(data);
-    if (error->cls_id == H5E_ERR_CLS && error->min_num == H5E_CANTLOCKFILE) scan->lock = true;
-    if (n == 0 && error->desc != nullptr) scan->innermost = error->desc;
+    if (n != 0) return 0;
+    scan->lock = error->cls_id == H5E_ERR_CLS && error->min_num == H5E_CANTLOCKFILE;
+    if (error->desc != nullptr) scan->innermost = error->desc;
     return 0;
 }
 
-// What HDF5's current error stack says: a lock held elsewhere, and the
-// innermost failure (what went wrong rather than where).
+// What HDF5's current error stack says of its innermost failure (what went
+// wrong rather than where): a lock held elsewhere, or why else. HDF5 also
+// calls a failure to lock whatever the driver's lock callback refused, a
+// journal that may not be undone, say, which is no reason to wait.
 StackScan scan_error_stack() {
     StackScan scan;
     H5Ewalk2(H5E_DEFAULT, H5E_WALK_UPWARD, scan_error, &scan);

@@ -18,6 +18,8 @@
 //   2. epoch_eof <= eof: the file only grows within an epoch; a truncation
 //      starts a new one.
 //   3. pending regions are disjoint and none is empty.
+//   4. A journal in the file lies past HDF5's bytes (eof and what is pending;
+//      eoa may pass it until HDF5 writes there, and the journal moves first).
 //
 // committed is unknown (HADDR_UNDEF) until the session's first metadata write
 // (then the smaller of eoa and eof), and becomes eoa at each commit of the
@@ -76,7 +78,6 @@ struct State {
     haddr_t epoch_eof = 0;
     bool journal_epoch = false;   // this epoch changes raw data in place: journal all of it
     bool journal_always = false;  // a file whose structures the commit order does not know
-    bool journal_unavailable = false;  // its directory takes no journal: ordered writes only
     UndoJournal journal;
 
     // The newer format's superblock at superblock_addr, with consistency flags

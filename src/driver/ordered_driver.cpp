@@ -161,54 +161,51 @@ bool write_noted(State& s, H5FD_mem_t type, const unsigned char* bytes, std::siz
 #define VIDEZ5_WRITE_NOTED(s, type, bytes, size, addr) write_noted(s, type, bytes, size, addr, __func__, __LINE__)
 
 // Step one of three for a heap pair: the prefix on disk with its free list
-// emptied. When what is on disk is no heap prefix, nothing is staged.
-bool write_emptied_prefix(State& s, haddr_t addr) {
-    unsigned char old[format::kHeapPrefix];
+// emptied; false when what is on disk is no heap prefix (nothing is staged then).
+bool emptied_prefix(const State& s, haddr_t addr, std::array<unsigned char, format::kHeapPrefix>& out) {
     const auto known = s.heap_prefixes.find(addr);
     if (known != s.heap_prefixes.end())
-        std::memcpy(old, known->second.data(), sizeof old);
-    else if (read_fully(s.fd, old, sizeof old, addr) != static_cast<ssize_t>(sizeof old))
-        return true;
-    if (!format::empty_heap_free_list(old, sizeof old)) return true;
-    return VIDEZ5_WRITE_NOTED(s, H5FD_MEM_LHEAP, old, sizeof old, addr);
+        out = known->second;
+    else if (read_fully(s.fd, out.data(), out.size(), addr) != static_cast<ssize_t>(out.size()))
+        return false;
+    return format::empty_heap_free_list(out.data(), out.size());
 }
 
-// False: no journal, and the change must not go ahead.
-bool start_journal(State& s) {
-    if (s.journal.active() || s.journal_unavailable) return true;
-    if (s.journal.start(s.name, s.fd, s.epoch_eof)) return true;
-    // A directory that takes no new file (its permissions, a read-only mount
-    // of a writable file's directory): the changes go ahead, ordered only, as
-    // the README says.
-    if (errno == EACCES || errno == EPERM || errno == EROFS) {
-        s.journal_unavailable = true;
-        return true;
-    }
+// The end of HDF5's bytes: written, allocated, or waiting to be committed.
+haddr_t hdf5_end(const State& s) {
+    return std::max({s.eof, s.eoa, s.pending.empty() ? 0 : s.pending.rbegin()->second.end()});
+}
+
+bool journal_failed(const State& s) {
     VIDEZ5_REPORT(H5E_IO, H5E_WRITEERROR, s.journal.error());
     return false;
 }
 
-// Keeps the old bytes of a change in place before it is made, where they
-// differ: an array rewritten with a few values changed keeps only those.
-bool journal_change(State& s, haddr_t addr, const unsigned char* bytes, std::size_t size) {
-    if (addr >= s.epoch_eof) return true;
-    if (!start_journal(s)) return false;
-    if (!s.journal.active()) return true;
-    if (s.journal.save_changes({{addr, bytes, size}})) return true;
-    VIDEZ5_REPORT(H5E_IO, H5E_WRITEERROR, s.journal.error());
-    return false;
+// Keeps the old bytes of changes in place before they are made, where they
+// differ (an array rewritten with a few values changed keeps only those),
+// and the states they leave their blocks in; the journal begins with the
+// first of the epoch. With states_only, a change that needs no undo.
+bool journal(State& s, const std::vector<UndoJournal::Change>& changes, bool states_only = false) {
+    if (!s.journal.active() && !s.journal.start(s.fd, s.epoch_eof, hdf5_end(s))) return journal_failed(s);
+    if (!s.journal.save_changes(changes, states_only)) return journal_failed(s);
+    return !durable() || s.journal.sync() || journal_failed(s);
 }
 
-// The same for every pending region (where its bytes change), in one write to the journal.
-bool journal_pending(State& s) {
+// The same for what a commit writes in place, in the order it writes it.
+bool journal_pending(State& s, const std::vector<CommitStep>& order,
+                     std::vector<std::array<unsigned char, format::kHeapPrefix>>& prefixes) {
     std::vector<UndoJournal::Change> changes;
-    for (const auto& [addr, r] : s.pending)
-        if (addr < s.epoch_eof) changes.push_back({addr, r.bytes.data(), r.bytes.size()});
-    if (changes.empty()) return true;
-    if (!start_journal(s)) return false;
-    if (!s.journal.active() || s.journal.save_changes(changes)) return true;
-    VIDEZ5_REPORT(H5E_IO, H5E_WRITEERROR, s.journal.error());
-    return false;
+    prefixes.reserve(order.size());
+    for (const CommitStep& step : order) {
+        if (step.heap_data != nullptr) {
+            prefixes.emplace_back();
+            if (emptied_prefix(s, step.region->addr, prefixes.back()))
+                changes.push_back({step.region->addr, prefixes.back().data(), prefixes.back().size()});
+        }
+        for (const Region* w : {step.heap_data, step.region})
+            if (w != nullptr && w->addr < s.epoch_eof) changes.push_back({w->addr, w->bytes.data(), w->bytes.size()});
+    }
+    return changes.empty() || journal(s, changes);
 }
 
 // The epoch's changes are all in the file: the next one starts from here.
@@ -216,10 +213,7 @@ bool end_epoch(State& s) {
     bool ok = true;
     if (s.journal.active()) {
         ok = sync_data(s);
-        if (ok && !s.journal.finish(durable())) {
-            VIDEZ5_REPORT(H5E_IO, H5E_WRITEERROR, s.journal.error());
-            ok = false;
-        }
+        if (ok && !s.journal.finish(std::max(s.eof, s.stated_eof), durable())) ok = journal_failed(s);
     }
     s.epoch_eof = s.eof;
     s.journal_epoch = false;
@@ -240,10 +234,10 @@ bool commit_pending(State& s) {
     if (s.pending.empty()) return end_epoch(s);
     const std::vector<CommitStep> order = commit_order(s.pending, FileView{s.committed, s.known});
 
-    if (commit_needs_journal(s)) {
-        if (!journal_pending(s)) return false;
-        if (durable() && !s.journal.sync()) return false;
-    }
+    std::vector<std::array<unsigned char, format::kHeapPrefix>> prefixes;
+    if (commit_needs_journal(s) && !journal_pending(s, order, prefixes)) return false;
+    // HDF5's writes stay below a journal that this epoch keeps.
+    if (s.journal.active() && !s.journal.make_room(hdf5_end(s), durable())) return journal_failed(s);
 
     bool extended = false;
     int stage = 0;
@@ -253,15 +247,19 @@ bool commit_pending(State& s) {
         if (step.stage != stage && !s.journal.active() && !sync_data(s)) return false;
         stage = step.stage;
         if (!extended && (r.addr < s.committed || r.type == H5FD_MEM_SUPER)) {
-            // The superblock must never state an end beyond the end of the file.
-            if (s.eoa > s.eof && ftruncate(s.fd, static_cast<off_t>(s.eoa)) < 0) {
+            // The superblock must never state an end beyond the end of the file
+            // (which a journal kept past HDF5's bytes makes longer already).
+            if (s.eoa > s.eof && !s.journal.written() && ftruncate(s.fd, static_cast<off_t>(s.eoa)) < 0) {
                 VIDEZ5_REPORT(H5E_IO, H5E_SEEKERROR, "unable to extend file: " + errno_text(errno));
                 return false;
             }
             s.eof = std::max(s.eof, s.eoa);
             extended = true;
         }
-        if (step.heap_data != nullptr && !write_emptied_prefix(s, r.addr)) return false;
+        std::array<unsigned char, format::kHeapPrefix> prefix;
+        if (step.heap_data != nullptr && emptied_prefix(s, r.addr, prefix) &&
+            !VIDEZ5_WRITE_NOTED(s, H5FD_MEM_LHEAP, prefix.data(), prefix.size(), r.addr))
+            return false;
         for (const Region* w : {step.heap_data, step.region}) {
             if (w == nullptr) continue;
             if (!VIDEZ5_WRITE_NOTED(s, w->type, w->bytes.data(), w->bytes.size(), w->addr)) return false;
@@ -307,9 +305,12 @@ H5FD_t* driver_open(const char* name, unsigned flags, hid_t, haddr_t maxaddr) {
     // What a kill left half done is undone before anyone reads the file: by
     // a writer once it holds HDF5's lock, else here.
     std::string why;
-    if ((!(flags & H5F_ACC_RDWR) || !hdf5_locks_files()) && recover(name, -1, durable(), why) == Recovery::kFailed) {
-        VIDEZ5_REPORT(H5E_FILE, H5E_CANTOPENFILE, why);
-        return nullptr;
+    if (!(flags & H5F_ACC_RDWR) || !hdf5_locks_files()) {
+        const Recovery undone = recover_file(name, -1, durable(), why);
+        if (undone == Recovery::kFailed || undone == Recovery::kRefused) {
+            VIDEZ5_REPORT(H5E_FILE, H5E_CANTOPENFILE, why);
+            return nullptr;
+        }
     }
     int mode = (flags & H5F_ACC_RDWR) ? O_RDWR : O_RDONLY;
     if (flags & H5F_ACC_TRUNC) mode |= O_TRUNC;
@@ -369,8 +370,6 @@ herr_t driver_close(H5FD_t* file) {
         const std::lock_guard<std::mutex> hold(s.pending_lock);
         return commit(s);
     }) < 0) close_time_failure(s);
-    // The journal first: closing the file releases its lock.
-    s.journal.release();  // fault-check: journal-gone-before-unlock
     if (::close(s.fd) < 0) {
         VIDEZ5_REPORT(H5E_IO, H5E_CANTCLOSEFILE, "unable to close file: " + errno_text(errno));
         close_time_failure(s);
@@ -440,7 +439,10 @@ herr_t driver_read(H5FD_t* file, H5FD_mem_t type, hid_t, haddr_t addr, size_t si
         if (s.head_valid && addr + size <= s.head.size()) {
             std::memcpy(bytes, s.head.data() + addr, size);
         } else {
-            const ssize_t n = read_fully(s.fd, bytes, size, addr);
+            // A journal past HDF5's bytes reads as what HDF5 put there: nothing.
+            const haddr_t limit = s.journal.written() ? s.journal.begins() : kMaxAddr;
+            const std::size_t n_asked = addr >= limit ? 0 : static_cast<std::size_t>(std::min<haddr_t>(size, limit - addr));
+            const ssize_t n = read_fully(s.fd, bytes, n_asked, addr);
             if (n < 0) {
                 VIDEZ5_REPORT(H5E_IO, H5E_READERROR, "file read failed: " + errno_text(errno));
                 return false;
@@ -475,8 +477,11 @@ bool write_to(State& s, H5FD_mem_t type, haddr_t addr, std::size_t size, const u
     if (type == H5FD_MEM_DRAW && !touches_pending) {
         if (raw_write_needs_undo(s, addr, size)) {  // fault-check: overwrite-journaled
             s.journal_epoch = true;
-            if (!journal_change(s, addr, bytes, size) || (durable() && !s.journal.sync())) return false;
+            if (!journal(s, {{addr, bytes, size}})) return false;
+        } else if (s.journal.active() && addr < s.epoch_eof && !journal(s, {{addr, bytes, size}}, true)) {
+            return false;
         }
+        if (s.journal.active() && !s.journal.make_room(addr + size, durable())) return journal_failed(s);
         if (!VIDEZ5_WRITE_NOTED(s, type, bytes, size, addr)) return false;
         s.eof = std::max(s.eof, addr + size);
         return true;
@@ -554,8 +559,8 @@ herr_t driver_lock(H5FD_t* file, hbool_t rw) {
         // Nobody else has the file now: undo what a kill left half done,
         // before HDF5 reads anything, and look at the file again.
         std::string why;
-        const Recovery undone = recover(s.name, s.fd, durable(), why);
-        if (undone == Recovery::kFailed) {
+        const Recovery undone = recover_file(s.name, s.fd, durable(), why);
+        if (undone == Recovery::kFailed || undone == Recovery::kRefused) {
             VIDEZ5_REPORT(H5E_FILE, H5E_CANTOPENFILE, why);
             flock(s.fd, LOCK_UN);
             return -1;
@@ -647,6 +652,9 @@ void check_state(const State& s, const char* where) {
         else if (std::next(it) != s.pending.end() && it->second.end() > std::next(it)->first)
             broken = "3: pending regions overlap";
     }
+    const haddr_t written = std::max(s.eof, s.pending.empty() ? 0 : s.pending.rbegin()->second.end());
+    if (broken == nullptr && s.journal.written() && s.journal.begins() < written)
+        broken = "4: the journal lies within HDF5's bytes";
     if (broken == nullptr) return;
     std::fprintf(stderr, "videz5 driver: rule %s, in %s of %s (eoa %llu, eof %llu, stated %llu, epoch %llu)\n",
                  broken, where, s.name.c_str(), static_cast<unsigned long long>(s.eoa),

@@ -5,7 +5,8 @@
  * it (the part of a large write that a kill can leave behind).
  *
  * VIDEZ5_CRASH_AT=k        kill before change k (1-based)
- * VIDEZ5_CRASH_TORN=1      write the first half (whole pages) of change k, then kill
+ * VIDEZ5_CRASH_TORN=1      write about the first half of change k, up to a page boundary
+ *                          of the file, then kill
  * VIDEZ5_CRASH_ZERO=k      from change k on, pwrite writes nothing and returns 0 (a
  *                          file system that stops taking data): the process must not hang
  * VIDEZ5_SLOW_UNLINK=ms     sleep that long before removing an undo journal, which
@@ -64,7 +65,11 @@ static long before_change(int fd, off_t offset, size_t size, const void* bytes) 
         real_write(log_fd, line, (size_t)len);
     }
     if (changes != kill_at) return -1;
-    if (torn && size >= 8192) return (long)((size / 2) & ~(size_t)4095);
+    /* A kill cuts a write where the kernel does: at a page of the file. */
+    if (torn && size >= 8192 && offset >= 0) {
+        const long long cut = ((long long)offset + (long long)(size / 2)) / 4096 * 4096 - (long long)offset;
+        return cut > 0 ? (long)cut : 0;
+    }
     kill(getpid(), SIGKILL);
     return 0;
 }

@@ -7,6 +7,7 @@
 
 #include <stdlib.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -29,6 +30,14 @@ struct TempDir {
 inline std::string file_bytes(const std::string& name) {
     std::ifstream in(name, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// Where two byte strings first differ (their common length when one is a
+// prefix of the other); npos when they are equal. Large files print nothing.
+inline std::size_t first_difference(const std::string& a, const std::string& b) {
+    const auto at = std::mismatch(a.begin(), a.begin() + std::min(a.size(), b.size()), b.begin());
+    const std::size_t i = static_cast<std::size_t>(at.first - a.begin());
+    return i == a.size() && a.size() == b.size() ? std::string::npos : i;
 }
 
 inline void write_bytes(const std::string& name, const std::string& bytes) {

@@ -9,6 +9,8 @@
 #include "../../src/driver/undo_journal.hpp"
 
 #include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <set>
 #include <thread>
@@ -83,66 +85,155 @@ TEST(Driver, RegistersOnceFromManyThreadsAgainAfterHdf5ShutsDown) {
 // with: otherwise every change would be journaled, safe but slow.
 TEST(Driver, KnowsTheFormatOfThisHdf5) { EXPECT_TRUE(videz5::detail::format::format_known()); }
 
-// The journal on its own: an epoch that never finished is undone, whatever it
-// had changed in place or added at the end, even when the kill cut its last
-// entry short, and whichever of its bytes were kept (only those that change,
-// each with its first old value); a live one and a finished one are left alone.
-TEST(UndoJournal, UndoesOnlyAnEpochThatDidNotFinish) {
-    using videz5::detail::Recovery;
+// HDF5 may give back the end of its allocation after it wrote the
+// superblock, and state the smaller end only with its next superblock: the
+// file keeps the end on disk meanwhile, or a kill in between would leave a
+// file that HDF5 calls truncated. Driven through HDF5's driver calls.
+TEST(Driver, NeverCutsAFileBelowTheEndItsSuperblockStates) {
     TempDir tmp;
-    const std::string name = tmp.path("data"), journal_name = videz5::detail::journal_name(name);
+    const std::string name = tmp.path("d.h5");
+    write_bytes(name, std::string(4096, '\0'));
+    const hid_t fapl = H5Pcreate(H5P_FILE_ACCESS);
+    ASSERT_GE(H5Pset_driver(fapl, videz5::detail::ordered_driver(), nullptr), 0);
+    H5FD_t* file = H5FDopen(name.c_str(), H5F_ACC_RDWR, fapl, haddr_t{1} << 40);
+    ASSERT_NE(file, nullptr);
+    const std::string superblock(96, 's');  // the driver does not read what a superblock says here
+    ASSERT_GE(H5FDset_eoa(file, H5FD_MEM_SUPER, 20000), 0);
+    ASSERT_GE(H5FDwrite(file, H5FD_MEM_SUPER, H5P_DEFAULT, 0, superblock.size(), superblock.data()), 0);
+    ASSERT_GE(H5FDflush(file, H5P_DEFAULT, false), 0);
+    EXPECT_EQ(file_bytes(name).size(), 20000u);  // the end it states is in the file before it
+    ASSERT_GE(H5FDset_eoa(file, H5FD_MEM_SUPER, 12000), 0);  // given back
+    ASSERT_GE(H5FDtruncate(file, H5P_DEFAULT, false), 0);
+    EXPECT_EQ(file_bytes(name).size(), 20000u);
+    ASSERT_GE(H5FDwrite(file, H5FD_MEM_SUPER, H5P_DEFAULT, 0, superblock.size(), superblock.data()), 0);
+    ASSERT_GE(H5FDtruncate(file, H5P_DEFAULT, false), 0);  // the next one states the smaller end
+    EXPECT_EQ(file_bytes(name).size(), 12000u);
+    H5FDclose(file);
+    H5Pclose(fapl);
+}
+
+// The journal on its own, in the data file: an epoch that never finished is
+// undone, whatever it had changed in place or added at the end (also when a
+// write was cut at a block, or the journal had moved), whichever of its bytes
+// were kept (only those that change, each with its first old value), and a
+// record cut short or garbage after the last one is ignored; a finished
+// epoch leaves nothing; bytes that another program changed since are not
+// undone, the file and journal left alone.
+TEST(UndoJournal, UndoesOnlyAnEpochThatDidNotFinishAndOnlyOverWhatItLeft) {
+    using videz5::detail::Recovery;
+    using videz5::detail::UndoJournal;
+    TempDir tmp;
+    const std::string name = tmp.path("data");
     const std::string before(100000, 'a');
     write_bytes(name, before);
     const int fd = ::open(name.c_str(), O_RDWR);
     ASSERT_GE(fd, 0);
     std::string why;
-    const auto recover = [&] { return videz5::detail::recover(name, -1, false, why); };
-    // Kept, then written in place, as the driver does.
-    const auto change = [fd](videz5::detail::UndoJournal& journal, haddr_t at, const std::string& bytes, bool write) {
+    const auto recover = [&] { return videz5::detail::recover(fd, false, why); };
+    const auto le = [](std::uint64_t v) { return std::string(reinterpret_cast<const char*>(&v), 8); };
+    const auto write_at = [fd](haddr_t at, const std::string& bytes) {
+        return pwrite(fd, bytes.data(), bytes.size(), static_cast<off_t>(at)) == static_cast<ssize_t>(bytes.size());
+    };
+    // Kept, then written in place (up to `written` bytes), as the driver does.
+    const auto change = [&](UndoJournal& journal, haddr_t at, const std::string& bytes,
+                            std::size_t written = std::string::npos) {
         const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
-        if (!journal.save_changes({{at, p, bytes.size()}})) return false;
-        return !write || pwrite(fd, bytes.data(), bytes.size(), static_cast<off_t>(at)) ==
-                             static_cast<ssize_t>(bytes.size());
+        return journal.save_changes({{at, p, bytes.size()}}) && write_at(at, bytes.substr(0, written));
     };
     {
-        videz5::detail::UndoJournal journal;
-        ASSERT_TRUE(journal.start(name, fd, before.size())) << journal.error();
-        ASSERT_TRUE(change(journal, 100, std::string(50, 'b'), true));
-        ASSERT_TRUE(change(journal, 120, std::string(200, 'c'), true));  // overlaps what is kept already
-        ASSERT_TRUE(change(journal, 50, std::string(350, 'h'), true));   // around it
-        std::string middle_kept(9000, 'a');                                // changes only near its ends
+        UndoJournal journal;
+        ASSERT_TRUE(journal.start(fd, before.size(), before.size())) << journal.error();
+        ASSERT_TRUE(change(journal, 100, std::string(50, 'b')));
+        ASSERT_TRUE(change(journal, 120, std::string(200, 'c')));  // overlaps what is kept already
+        ASSERT_TRUE(change(journal, 50, std::string(350, 'h')));   // around it
+        std::string middle_kept(9000, 'a');                          // changes only near its ends
         middle_kept[100] = middle_kept.back() = 'd';
-        ASSERT_TRUE(change(journal, 500, middle_kept, true));
-        ASSERT_TRUE(change(journal, 5000, std::string(100, 'e'), true));  // within what that one did not keep
-        ASSERT_TRUE(change(journal, 20000, std::string(50000, 'i'), true));  // large: an entry on its own
-        ASSERT_TRUE(change(journal, 99990, std::string(1000, 'f'), true));  // reaches past the old end
-        ASSERT_TRUE(change(journal, 2000, std::string(100, 'g'), false));  // the kill comes before the write
-        EXPECT_EQ(recover(), Recovery::kBusy);  // alive: nobody may undo it
-    }  // a kill: the journal stays behind, its last entry losing its last bytes
-    std::string kept = file_bytes(journal_name);
-    kept.resize(kept.size() - 5);
-    write_bytes(journal_name, kept);
-
+        ASSERT_TRUE(change(journal, 500, middle_kept));
+        ASSERT_TRUE(change(journal, 5000, std::string(100, 'e')));    // within what that one did not keep
+        ASSERT_TRUE(change(journal, 20000, std::string(50000, 'i')));  // large: a record on its own
+        ASSERT_TRUE(change(journal, 99990, std::string(1000, 'f')));   // reaches past the old end
+        ASSERT_TRUE(change(journal, 71000, std::string(3000, 'j'), 1192));  // cut at a block by the kill
+        // HDF5 needs the space where the journal is: it moves on, and the space is HDF5's.
+        const haddr_t was = journal.begins();
+        ASSERT_TRUE(journal.make_room(was + 10, false)) << journal.error();
+        EXPECT_GT(journal.begins(), was + 10);
+        ASSERT_TRUE(write_at(was, "new data where the journal was"));
+        ASSERT_TRUE(change(journal, 2000, std::string(100, 'g'), 0));  // the kill comes before the write
+        // Garbage in the room after the last record: a record of old bytes
+        // whose checksum is not this journal's.
+        ASSERT_TRUE(write_at(journal.records_end(), le(1) + le(300) + le(4) + "OOPS" + le(12345)));
+    }
+    EXPECT_TRUE(videz5::detail::holds_journal(fd));
     EXPECT_EQ(recover(), Recovery::kRecovered) << why;
-    EXPECT_EQ(file_bytes(name), before);
-    EXPECT_FALSE(std::filesystem::exists(journal_name));
-    EXPECT_EQ(recover(), Recovery::kNothing);
+    EXPECT_EQ(first_difference(file_bytes(name), before), std::string::npos);
+    EXPECT_EQ(recover(), Recovery::kNothing) << why;
 
     {
-        videz5::detail::UndoJournal journal;
-        for (const char* epoch : {"bbbbbbbbbb", "cccccccccc"}) {  // one journal for the epochs of an open file
-            ASSERT_TRUE(journal.start(name, fd, before.size()));
-            ASSERT_TRUE(change(journal, 0, epoch, true));
-            ASSERT_TRUE(journal.finish(true));
-            EXPECT_EQ(file_bytes(journal_name), "");  // emptied: nothing to undo
+        UndoJournal journal;
+        for (const char* epoch : {"bbbbbbbbbb", "cccccccccc"}) {  // one journal object for the epochs of an open file
+            ASSERT_TRUE(journal.start(fd, before.size(), before.size()));
+            ASSERT_TRUE(change(journal, 0, epoch));
+            ASSERT_TRUE(journal.finish(before.size(), true));
+            EXPECT_FALSE(videz5::detail::holds_journal(fd));  // cut off: nothing to undo
+            EXPECT_EQ(file_bytes(name).size(), before.size());
         }
+        // A kill in the middle of an append: the record cut short is ignored,
+        // its change not made yet.
+        ASSERT_TRUE(journal.start(fd, before.size(), before.size()));
+        ASSERT_TRUE(change(journal, 3000, std::string(10, 'm')));
+        ASSERT_TRUE(change(journal, 3500, std::string(10, 'n'), 0));
+        ASSERT_TRUE(write_at(journal.records_end() - 5, "xxxxx"));
+        EXPECT_EQ(recover(), Recovery::kRecovered) << why;
+        EXPECT_EQ(first_difference(file_bytes(name), "cccccccccc" + before.substr(10)), std::string::npos);
+        // Another program's write over what the epoch changed, after the kill.
+        ASSERT_TRUE(journal.start(fd, before.size(), before.size()));
+        ASSERT_TRUE(change(journal, 4000, std::string(600, 'k')));
     }
+    ASSERT_TRUE(write_at(4100, "someone else"));
+    const std::string changed = file_bytes(name);
+    EXPECT_EQ(recover(), Recovery::kRefused);
+    EXPECT_NE(why.find("hold neither what they held before it nor what it wrote"), std::string::npos) << why;
+    EXPECT_EQ(first_difference(file_bytes(name), changed), std::string::npos);
+    EXPECT_TRUE(videz5::detail::holds_journal(fd));
     ::close(fd);
-    EXPECT_EQ(recover(), Recovery::kNothing);  // gone with the file's close
-    write_bytes(journal_name, "");             // an emptied one that a kill left behind
-    EXPECT_EQ(recover(), Recovery::kRecovered);
-    EXPECT_EQ(file_bytes(name), "cccccccccc" + before.substr(10));
-    EXPECT_FALSE(std::filesystem::exists(journal_name));
+}
+
+// Journals that earlier builds kept beside the file: applied when they are
+// the file owner's alone, refused (and kept) when anyone else may have put
+// them there.
+TEST(UndoJournal, AJournalBesideTheFileIsAppliedOnlyWhenItIsTheOwnersAlone) {
+    using videz5::detail::Recovery;
+    TempDir tmp;
+    const std::string name = tmp.path("data"), beside = videz5::detail::journal_name(name);
+    write_bytes(name, std::string(1000, 'n') + "tail");
+    struct stat st;
+    ASSERT_EQ(stat(name.c_str(), &st), 0);
+    // As they wrote it: header (magic, size before, inode, seal), then [address][length][old bytes][mark].
+    const auto le = [](std::uint64_t v) {
+        std::string out(8, '\0');
+        for (int i = 0; i < 8; ++i) out[i] = static_cast<char>(v >> (8 * i));
+        return out;
+    };
+    const std::uint64_t seal = 0x6a6f75726e616c21, ino = st.st_ino;
+    const std::string journal = "V5UNDO01" + le(1000) + le(ino) + le(seal ^ 1000 ^ ino) + le(10) + le(3) + "old" +
+                                le(seal ^ 10 ^ (3 * 0x9e3779b97f4a7c15ULL));
+    std::string why;
+    const auto recover = [&] { return videz5::detail::recover_beside(name, -1, false, why); };
+    write_bytes(beside, journal);
+    chmod(beside.c_str(), 0664);  // writable by the group
+    EXPECT_EQ(recover(), Recovery::kRefused);
+    EXPECT_NE(why.find("is refused"), std::string::npos) << why;
+    if (geteuid() == 0) {  // owned by another user
+        chmod(beside.c_str(), 0600);
+        ASSERT_EQ(chown(beside.c_str(), 65534, 65534), 0);
+        EXPECT_EQ(recover(), Recovery::kRefused);
+        ASSERT_EQ(chown(beside.c_str(), st.st_uid, st.st_gid), 0);
+    }
+    EXPECT_TRUE(std::filesystem::exists(beside));
+    chmod(beside.c_str(), 0644);
+    EXPECT_EQ(recover(), Recovery::kRecovered) << why;
+    EXPECT_EQ(first_difference(file_bytes(name), std::string(10, 'n') + "old" + std::string(987, 'n')), std::string::npos);
+    EXPECT_FALSE(std::filesystem::exists(beside));
 }
 
 // The commit order on its own: what nothing refers to yet, then the superblock,
