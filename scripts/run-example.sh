@@ -4,7 +4,7 @@
 # the same simulation as an MPI job of 4 ranks writing one shared file.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
-VIDEZ5_TARGETS="simulation simulation_mpi" "$root/scripts/setup.sh" "$root/build"
+VIDEZ5_TARGETS="simulation simulation_mpi videz5-recover" "$root/scripts/setup.sh" "$root/build"
 out="${VIDEZ5_EXAMPLE_DIR:-$root/build/example-run}"
 mkdir -p "$out"
 cd "$out"
@@ -15,7 +15,7 @@ echo "== contents of $out/simulation.h5 =="
 h5ls -r simulation.h5
 echo
 echo "== plot records rendered to PNG =="
-/usr/bin/python3 "$root/tools/videz5-plot" simulation.h5 -o "$out/plots"
+VIDEZ5_RECOVER="$root/build/videz5-recover" /usr/bin/python3 "$root/tools/videz5-plot" simulation.h5 -o "$out/plots"
 
 echo
 echo "== the MPI example: 4 ranks, one shared file =="

@@ -524,7 +524,7 @@ bool blocks_as_left(int fd, const Found& found, std::string& why) {
         if (state != found.states.end() && state->first == block && state->second == h) continue;
         why = "an unfinished change cannot be undone: the file's bytes at " + std::to_string(block) +
               " hold neither what they held before it nor what it wrote (has another program written the file?); "
-              "the file and its undo journal are left as they are";
+              "the file and its undo journal are left as they are (videz5-recover --discard drops the journal)";
         return false;
     }
     return true;
@@ -573,6 +573,19 @@ Recovery recover(int fd, bool durable, std::string& why) {
     if (ftruncate(fd, static_cast<off_t>(end)) != 0 ||  // fault-check: undo-cuts-new-space
         (durable && fdatasync(fd) != 0)) {
         why = std::string("cannot undo an unfinished change: ") + std::strerror(errno);
+        return Recovery::kFailed;
+    }
+    return Recovery::kRecovered;
+}
+
+Recovery discard(int fd, std::string& why) {
+    Found found;
+    const Read read = read_journal(fd, found, why);
+    if (read == Read::kNone) return Recovery::kNothing;
+    // A header that does not check: the file's own bytes end where the trailer says it was.
+    const haddr_t base = read == Read::kFound ? found.header.base_eof : found.header_at;
+    if (ftruncate(fd, static_cast<off_t>(std::max(base, stated_end(fd)))) != 0 || fdatasync(fd) != 0) {
+        why = std::string("cannot remove the undo journal: ") + std::strerror(errno);
         return Recovery::kFailed;
     }
     return Recovery::kRecovered;

@@ -129,6 +129,11 @@ bool holds_journal(int fd);
 std::string journal_name(const std::string& name);
 Recovery recover_beside(const std::string& name, int locked_fd, bool durable, std::string& why);
 
+// Cuts a journal off the end of the file open as fd (under the caller's
+// exclusive lock) without undoing anything: the file stays as the kill and
+// whatever came after left it. kNothing when no journal ends the file.
+Recovery discard(int fd, std::string& why);
+
 // Both of the above for the file under name: open as locked_fd under the
 // caller's exclusive lock, or (locked_fd negative) opened and locked here,
 // kBusy when a live writer holds it.

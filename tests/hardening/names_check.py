@@ -6,7 +6,9 @@ copy), then a call through the first name: nothing that returned is lost, and
 nothing the later work wrote is undone. Also another program that changes,
 after the kill, the very bytes the killed call was changing: the library
 refuses to undo over them, says so in one line, and leaves the file and its
-journal alone. Usage: names_check.py NAMES_WRITER SHIM"""
+journal alone; videz5-recover says the same, and with --discard drops the
+journal. videz5-recover puts back a killed call's change for other readers.
+Usage: names_check.py NAMES_WRITER SHIM RECOVER"""
 import os
 import shutil
 import subprocess
@@ -19,7 +21,7 @@ import numpy as np
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
 from checks import expect, finish, program_env  # noqa: E402
 
-WRITER, SHIM = (os.path.abspath(p) for p in sys.argv[1:3])
+WRITER, SHIM, RECOVER = (os.path.abspath(p) for p in sys.argv[1:4])
 
 
 def call(d, name, path=None, value=None, **shim):
@@ -131,6 +133,25 @@ def main():
         expect(out.startswith("CANNOT OPEN FILE IN open_h5_file( b/run.h5 ): an unfinished change cannot be undone")
                and out.count("\n") == 2, f"another program's write: {out!r}")
         expect(open(os.path.join(d, "b/run.h5"), "rb").read() == before, "another program's write: the file changed")
+        for args, status, said in (([], 1, "an unfinished change cannot be undone"),
+                                   (["--discard"], 0, "journal dropped, the file kept as it is"),
+                                   ([], 0, "nothing to undo")):
+            run = subprocess.run([RECOVER, *args, "b/run.h5"], cwd=d, capture_output=True, text=True)
+            expect(run.returncode == status and run.stdout.startswith("b/run.h5: " + said) and
+                   run.stdout.count("\n") == 1, f"videz5-recover {args}: {run.returncode} {run.stdout!r}")
+        run = call(d, "b/run.h5", "y", 3)
+        expect(run.stdout == b"returned\n" and values(os.path.join(d, "b/run.h5"), "")["y"] == [3.0],
+               f"after the journal was dropped: {run.stdout!r}")
+
+    # For other readers: videz5-recover gives them what the library's next open would.
+    with tempfile.TemporaryDirectory(prefix="videz5-names-") as d:
+        start(d)
+        call(d, "b/run.h5", "x", 2, VIDEZ5_CRASH_AT=str(kills - 1))
+        run = subprocess.run([RECOVER, "b/run.h5"], cwd=d, capture_output=True, text=True)
+        expect(run.returncode == 0 and run.stdout == "b/run.h5: the unfinished change of a killed call undone\n",
+               f"videz5-recover: {run.returncode} {run.stdout!r}")
+        got = values(os.path.join(d, "b/run.h5"), "")
+        expect(got == {"keep": [5.0], "x": [1.0]}, f"videz5-recover: the file holds {got}")
     return finish("one file under several names")
 
 

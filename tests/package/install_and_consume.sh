@@ -25,7 +25,7 @@ quiet cmake --install "$build" --prefix "$prefix"
 pc=$(find "$prefix" -name videz5_c.pc)
 [ -n "$pc" ] || fail "no videz5_c.pc installed"
 libdir=$(dirname "$(dirname "$pc")")
-for f in "$prefix"/{include/videz5_c.h,include/videz5.mod,bin/videz5-plot} "$libdir"/{libvidez5_c.so,libvidez5_fortran.a} \
+for f in "$prefix"/{include/videz5_c.h,include/videz5.mod,bin/videz5-plot,bin/videz5-recover} "$libdir"/{libvidez5_c.so,libvidez5_fortran.a} \
          "$libdir"/cmake/videz5_c/videz5_c{Config,ConfigVersion,Targets}.cmake; do
   [ -e "$f" ] || fail "$f not installed"
 done
