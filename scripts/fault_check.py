@@ -88,6 +88,12 @@ FAULTS = [
      "if (!live_ || end <= at_) return true;", "return true;"),
     ("undo-checks-blocks", "an undo goes over bytes that another program wrote since",
      "if (std::memcmp(now.data(), undone.data(), n) == 0) continue;", "continue;"),
+    ("raw-writes-not-held-back", "raw data waits in HDF5's sieve buffer, whose failed close crashes at exit",
+     "fapl >= 0 && H5Pset_sieve_buf_size(fapl, 0) >= 0;", "fapl >= 0;"),
+    ("group-close-tells", "a failed commit at a group handle's close is told by a later call",
+     "return told_close(name, H5Gclose(group_id));", "return H5Gclose(group_id);"),
+    ("gave-up-stops", "a call that gave up on a lock goes on and prints more",
+     "target.gave_up_ = take_gave_up_on_lock();", "take_gave_up_on_lock();"),
     ("records-checked", "a journal record that does not check is applied",
      "get_le64(sum) != record_sum(seed, head, payload.data(), payload.size()))", "false)"),
 ]

@@ -44,7 +44,10 @@ private:
 void keep_groups_open(hid_t loc_id, bool keep);
 
 // Closes identifiers handed out by open_h5_file and open_path; negative on
-// failure. A file whose last writes failed is told in one line.
+// failure. When the close closed the file and its last writes failed, that is
+// told in one line and the result is kClosedButNotWritten: the identifier is
+// gone all the same.
+inline constexpr int kClosedButNotWritten = -2;
 int close_file(hid_t file_id);
 int close_group(hid_t group_id);
 // Commits what the file that loc_id belongs to has changed so far, as a close
@@ -69,6 +72,10 @@ inline constexpr std::chrono::seconds kLockPatience{10};
 // and aborts the process. With reading, a file that may not be written (its
 // permissions, a read-only file system) is opened read-only instead.
 hid_t open_named_file(const std::string& name, bool must_exist, bool reading);
+
+// Whether the last open_named_file of this thread gave up waiting for a lock
+// (and said so): the call it served stops there.
+bool take_gave_up_on_lock();
 
 // Opens an existing HDF5 file read-only, printing nothing, waiting out a lock
 // that another process holds; negative when there is no file under the name,

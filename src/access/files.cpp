@@ -34,6 +34,7 @@
 #include <fstream>
 #include <mutex>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace videz5::detail {
@@ -72,8 +73,12 @@ hid_t refuse_cannot_open(const std::string& name, const std::string& cause) {
     return H5I_INVALID_HID;
 }
 
+// Set when this thread's last open gave up on a lock: the call stops there.
+thread_local bool gave_up_on_lock = false;
+
 hid_t refuse_locked(const std::string& name) {
     say("FILE LOCKED IN open_h5_file( " + name + " ), GAVE UP AFTER " + std::to_string(kLockPatience.count()) + " s");
+    gave_up_on_lock = true;
     return H5I_INVALID_HID;
 }
 
@@ -237,7 +242,10 @@ hid_t open_existing(const std::string& name, bool reading) {
 
 }  // namespace
 
+bool take_gave_up_on_lock() { return std::exchange(gave_up_on_lock, false); }
+
 hid_t open_named_file(const std::string& name, bool must_exist, bool reading) {
+    gave_up_on_lock = false;
     if (must_exist && !file_exists(name)) {  // fault-check: read-missing-file-aborts
         say("NONEXISTENT FILE IN open_h5_file( " + name + " )");
         say("ABORTING");
@@ -294,8 +302,15 @@ hid_t file_access() {
         // and the library closes its file after every call, so the blocks'
         // rests made files 2.5 to 3.6 times their data. Each piece is
         // allocated at its own size instead, at no measurable cost per call.
-        if (fapl >= 0 && (H5Pset_driver(fapl, driver, nullptr) < 0 || H5Pset_meta_block_size(fapl, 0) < 0 ||
-                          H5Pset_small_data_block_size(fapl, 0) < 0)) {
+        // No sieve buffer either: raw data then reaches the driver with its
+        // write, not when the dataset closes, where a failed write fails HDF5
+        // 1.10's close of the dataset, which keeps a half-freed object that
+        // brings the process down at exit. The whole arrays the library
+        // writes go out in one write each, as before.
+        // fault-check: raw-writes-not-held-back
+        const bool sieve_off = fapl >= 0 && H5Pset_sieve_buf_size(fapl, 0) >= 0;
+        if (fapl >= 0 && (!sieve_off || H5Pset_driver(fapl, driver, nullptr) < 0 ||
+                          H5Pset_meta_block_size(fapl, 0) < 0 || H5Pset_small_data_block_size(fapl, 0) < 0)) {
             H5Pclose(fapl);
             fapl = H5I_INVALID_HID;
         }
@@ -309,24 +324,37 @@ hid_t file_access() {
     return fapl;
 }
 
+namespace {
+
+// The name the file of any of its objects was opened under: the driver's.
+std::string file_name_of(hid_t id) {
+    const ssize_t length = H5Fget_name(id, nullptr, 0);
+    std::string name(length > 0 ? static_cast<std::size_t>(length) : 0, '\0');
+    if (length > 0) H5Fget_name(id, name.data(), name.size() + 1);
+    return name;
+}
+
+// HDF5's close succeeds even when the last writes of the file it closed did
+// not (see the driver): the changes are lost, and the caller of the close
+// that closed the file hears it, whichever object's close that was.
+int told_close(const std::string& name, herr_t status) {
+    const std::string cause = name.empty() ? std::string() : take_failed_close(name);
+    if (cause.empty()) return status;
+    say("ERROR: H5Fclose(): Failed to write file " + name + " (" + cause + ")!");
+    return status < 0 ? status : kClosedButNotWritten;
+}
+
+}  // namespace
+
 int close_file(hid_t file_id) {
     keep_groups_open(file_id, false);
-    const ssize_t length = H5Fget_name(file_id, nullptr, 0);
-    std::string name(length > 0 ? static_cast<std::size_t>(length) : 0, '\0');
-    if (length > 0) H5Fget_name(file_id, name.data(), name.size() + 1);
-    const herr_t status = H5Fclose(file_id);
-    // HDF5's close succeeds even when its last writes did not (see the driver):
-    // the call's changes are lost, and the caller hears it here.
-    const std::string cause = name.empty() ? std::string() : take_failed_close(name);
-    if (!cause.empty()) {
-        say("ERROR: H5Fclose(): Failed to write file " + name + " (" + cause + ")!");
-        return -1;
-    }
-    return status;
+    const std::string name = file_name_of(file_id);
+    return told_close(name, H5Fclose(file_id));
 }
 int close_group(hid_t group_id) {
     keep_groups_open(group_id, false);
-    return H5Gclose(group_id);
+    const std::string name = file_name_of(group_id);
+    return told_close(name, H5Gclose(group_id));  // fault-check: group-close-tells
 }
 
 // The driver commits at every flush, in the same order as at a close.

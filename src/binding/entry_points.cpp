@@ -88,9 +88,9 @@ void ftoc_open_file_id_(const char* name, const unsigned int* name_length, int* 
 
 void ftoc_close_file_id_(const int* file_id) {
     videz5::detail::guarded_entry("ftoc_close_file_id_", [&] {
-        // A failed close (say, of a group handle) keeps the handle for the right close.
-        if (videz5::detail::close_file(videz5::detail::lookup_handle(*file_id)) >= 0)
-            videz5::detail::forget_handle(*file_id);
+        // A close that HDF5 refused (say, of a group handle) keeps the handle for the right close.
+        const int status = videz5::detail::close_file(videz5::detail::lookup_handle(*file_id));
+        if (status >= 0 || status == videz5::detail::kClosedButNotWritten) videz5::detail::forget_handle(*file_id);
     });
 }
 
@@ -110,8 +110,8 @@ void ftoc_open_group_id_(const int* loc_id, const char* path, const unsigned int
 
 void ftoc_close_group_id_(const int* group_id) {
     videz5::detail::guarded_entry("ftoc_close_group_id_", [&] {
-        if (videz5::detail::close_group(videz5::detail::lookup_handle(*group_id)) >= 0)
-            videz5::detail::forget_handle(*group_id);
+        const int status = videz5::detail::close_group(videz5::detail::lookup_handle(*group_id));
+        if (status >= 0 || status == videz5::detail::kClosedButNotWritten) videz5::detail::forget_handle(*group_id);
     });
 }
 

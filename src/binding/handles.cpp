@@ -105,7 +105,9 @@ int commit_now(int handle) {
 }
 
 CallTarget CallTarget::by_name(const char* name, const unsigned int* name_length, bool reading) {
-    return for_call(own_opened_file(open_named_file(charToString(name, name_length), reading, reading)));
+    CallTarget target = for_call(own_opened_file(open_named_file(charToString(name, name_length), reading, reading)));
+    target.gave_up_ = take_gave_up_on_lock();  // fault-check: gave-up-stops
+    return target;
 }
 
 CallTarget CallTarget::held(int handle, const char* entry) {

@@ -40,9 +40,11 @@ public:
 
     hid_t get() const { return id_.get(); }
     bool valid() const { return id_.valid(); }
-    // An unknown handle: told already, nothing to do. (A file that failed to
-    // open by name goes on to the routines beneath, which say what failed.)
-    bool refused() const { return held_ && !valid(); }
+    // An unknown handle, or a file given up on after waiting for another
+    // process's lock: told already, nothing to do. (A file that failed to open
+    // by name for another reason goes on to the routines beneath, which say
+    // what failed.)
+    bool refused() const { return (held_ && !valid()) || gave_up_; }
     // After the call changed the file: a held file is committed as its schedule says.
     void written();
 
@@ -51,6 +53,7 @@ private:
     Hid id_;
     int handle_ = 0;
     bool held_ = false;
+    bool gave_up_ = false;
 };
 
 }  // namespace videz5::detail

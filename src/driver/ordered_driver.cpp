@@ -355,6 +355,12 @@ H5FD_t* driver_open(const char* name, unsigned flags, hid_t, haddr_t maxaddr) {
         state->epoch_eof = state->stated_eof = state->eof;
         File* file = new File{};
         file->state = state.release();
+        // A failure that the last close of this name left was told by that
+        // close, or by nobody: never by a later call.
+        {
+            const std::lock_guard<std::mutex> hold(failures_mutex);
+            failed_closes.erase(name);
+        }
         return &file->pub;
     } catch (const std::bad_alloc&) {
         ::close(fd);

@@ -9,6 +9,9 @@
  *                          of the file, then kill
  * VIDEZ5_CRASH_ZERO=k      from change k on, pwrite writes nothing and returns 0 (a
  *                          file system that stops taking data): the process must not hang
+ * VIDEZ5_FAIL_WHEN=path   while a file of that name exists, writes fail with ENOSPC (a
+ *                          disk that fills up), so that a test program chooses the call;
+ *                          with VIDEZ5_FAIL_SIZE=n, only writes of n bytes or more
  * VIDEZ5_SLOW_UNLINK=ms     sleep that long before removing an undo journal, which
  *                          widens any gap between a writer's close and that removal
  * VIDEZ5_CRASH_LOG=path    append "k offset size what" for every change, what being
@@ -18,6 +21,7 @@
  */
 #define _GNU_SOURCE
 #include <dlfcn.h>
+#include <errno.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <stdio.h>
@@ -28,6 +32,8 @@
 
 static long kill_at = -1, zero_from = -1, changes = 0;
 static int torn = 0, log_fd = -1, slow_unlink_ms = 0;
+static const char* fail_when = NULL;
+static size_t fail_size = 0;
 
 static ssize_t (*real_pwrite64)(int, const void*, size_t, off_t);
 static ssize_t (*real_pwrite)(int, const void*, size_t, off_t);
@@ -48,6 +54,8 @@ __attribute__((constructor)) static void init(void) {
     if ((s = getenv("VIDEZ5_CRASH_ZERO"))) zero_from = atol(s);
     torn = (s = getenv("VIDEZ5_CRASH_TORN")) && *s == '1';
     if ((s = getenv("VIDEZ5_SLOW_UNLINK"))) slow_unlink_ms = atoi(s);
+    fail_when = getenv("VIDEZ5_FAIL_WHEN");
+    if ((s = getenv("VIDEZ5_FAIL_SIZE"))) fail_size = (size_t)atol(s);
     if ((s = getenv("VIDEZ5_CRASH_LOG"))) log_fd = open(s, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
 }
 
@@ -76,6 +84,10 @@ static long before_change(int fd, off_t offset, size_t size, const void* bytes) 
 
 static ssize_t torn_write(ssize_t (*w)(int, const void*, size_t, off_t), int fd, const void* buf, size_t size,
                           off_t offset) {
+    if (fail_when != NULL && fd != log_fd && size >= fail_size && access(fail_when, F_OK) == 0) {
+        errno = ENOSPC;
+        return -1;
+    }
     const long part = before_change(fd, offset, size, buf);
     if (zero_from > 0 && changes >= zero_from && fd != log_fd) return 0;
     if (part < 0) return w(fd, buf, size, offset);
@@ -93,6 +105,10 @@ ssize_t write(int fd, const void* buf, size_t size) {
     return real_write(fd, buf, size);
 }
 static int truncate_change(int (*t)(int, off_t), int fd, off_t length) {
+    if (fail_when != NULL && fail_size == 0 && access(fail_when, F_OK) == 0) {
+        errno = ENOSPC;
+        return -1;
+    }
     if (before_change(fd, length, 0, NULL) >= 0) kill(getpid(), SIGKILL);
     return t(fd, length);
 }
