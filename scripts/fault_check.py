@@ -94,6 +94,10 @@ FAULTS = [
      "return told_close(name, H5Gclose(group_id));", "return H5Gclose(group_id);"),
     ("gave-up-stops", "a call that gave up on a lock goes on and prints more",
      "target.gave_up_ = take_gave_up_on_lock();", "take_gave_up_on_lock();"),
+    ("one-call-at-a-time", "calls from two threads share the handle table unlocked",
+     "const std::lock_guard<std::recursive_mutex> one_at_a_time(entry_lock());", ""),
+    ("lockless-noted", "a file system without locks goes untold",
+     "note_lockless(s.name);", "(void)0;"),
     ("records-checked", "a journal record that does not check is applied",
      "get_le64(sum) != record_sum(seed, head, payload.data(), payload.size()))", "false)"),
 ]

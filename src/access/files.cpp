@@ -33,6 +33,7 @@
 #include <cstring>
 #include <fstream>
 #include <mutex>
+#include <set>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -71,6 +72,17 @@ hid_t refuse_not_hdf5(const std::string& name) {
 hid_t refuse_cannot_open(const std::string& name, const std::string& cause) {
     say("CANNOT OPEN FILE IN open_h5_file( " + name + " ): " + cause);  // fault-check: failed-open-says-why
     return H5I_INVALID_HID;
+}
+
+// Once per file and process: what a file system without locks takes away.
+void tell_lockless_once(const std::string& name) {
+    static std::mutex guard;
+    static std::set<std::string> told;
+    if (!lockless(name)) return;
+    const std::lock_guard<std::mutex> hold(guard);
+    if (!told.insert(name).second) return;
+    say("NO FILE LOCKS IN open_h5_file( " + name + " ): its file system offers none, so nothing keeps other "
+        "processes from writing it at the same time as this one");
 }
 
 // Set when this thread's last open gave up on a lock: the call stops there.
@@ -176,7 +188,10 @@ int fill_empty_file(const std::string& name) {
     Patience patience;
     while (flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
         // A file system without locks: there is nobody to exclude, as for HDF5's own opens.
-        if (no_locks_here(errno)) break;
+        if (no_locks_here(errno)) {
+            note_lockless(name);
+            break;
+        }
         if (errno != EWOULDBLOCK && errno != EINTR) return errno;
         if (!patience.pause()) return kLockedOut;
     }
@@ -262,7 +277,10 @@ hid_t open_named_file(const std::string& name, bool must_exist, bool reading) {
             // below exactly as if this attempt had not been made.
             ErrorPrintingOff quiet;
             const hid_t file_id = H5Fopen(name.c_str(), H5F_ACC_RDWR, file_access());
-            if (file_id >= 0) return file_id;
+            if (file_id >= 0) {
+                tell_lockless_once(name);
+                return file_id;
+            }
         }
         struct stat st;
         if (stat(name.c_str(), &st) != 0) {
@@ -272,7 +290,9 @@ hid_t open_named_file(const std::string& name, bool must_exist, bool reading) {
             // results file, and a FIFO would block the probe for good.
             return refuse_not_hdf5(name);
         } else if (st.st_size > 0) {
-            return open_existing(name, reading);
+            const hid_t file_id = open_existing(name, reading);
+            tell_lockless_once(name);
+            return file_id;
         }
         // Nothing, or an empty file, under the name.
         const int error = fill_empty_file(name);
@@ -285,6 +305,7 @@ hid_t open_named_file(const std::string& name, bool must_exist, bool reading) {
 hid_t open_h5_file_read_only(const std::string& name, bool* locked_out) {
     const Opened opened = open_waiting(name, H5F_ACC_RDONLY);
     if (locked_out != nullptr) *locked_out = opened.locked_out;
+    if (opened.id >= 0) tell_lockless_once(name);
     return opened.id;
 }
 
@@ -369,7 +390,10 @@ FileLock::FileLock(const std::string& name, bool exclusive) {
     if (fd_ < 0) return;
     Patience patience;
     while (flock(fd_, (exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB) != 0) {
-        if (no_locks_here(errno)) break;
+        if (no_locks_here(errno)) {
+            note_lockless(name);
+            break;
+        }
         if ((errno != EWOULDBLOCK && errno != EINTR) || !patience.pause()) return;
     }
     held_ = true;

@@ -40,6 +40,12 @@ private:
     const void* handle_ = nullptr;  // the driver's, valid while the file is open
 };
 
+// Files whose file system offers no locks at all (flock fails with ENOSYS or
+// ENOLCK, as on Lustre mounted without flock): noted by whoever met that,
+// asked by the layer that tells the user.
+void note_lockless(const std::string& name);
+bool lockless(const std::string& name);
+
 // Whether HDF5 locks the files it opens (and calls the driver's lock): its
 // environment variable HDF5_USE_FILE_LOCKING can switch locking off.
 bool hdf5_locks_files();

@@ -51,6 +51,7 @@
 #include <memory>
 #include <mutex>
 #include <new>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -82,6 +83,7 @@ void report_at(const char* func, unsigned line, hid_t major, hid_t minor, const 
 // for the library to tell once the close is done.
 std::mutex failures_mutex;
 std::map<std::string, std::string> failed_closes;
+std::set<std::string> lockless_files;
 
 herr_t close_time_failure(State& s) {
     {
@@ -554,11 +556,13 @@ herr_t driver_truncate(H5FD_t* file, hid_t, hbool_t closing) {
 herr_t driver_lock(H5FD_t* file, hbool_t rw) {
     State& s = state_of(file);
     if (flock(s.fd, (rw ? LOCK_EX : LOCK_SH) | LOCK_NB) != 0) {
-        // A file system without locks: there is nobody to exclude, go on.
+        // A file system without locks: nobody can be excluded; the layer
+        // above tells the user what that means.
         if (!no_locks_here(errno)) {
             VIDEZ5_REPORT(H5E_VFL, H5E_CANTLOCKFILE, "unable to lock file, " + errno_text(errno));
             return -1;
         }
+        note_lockless(s.name);  // fault-check: lockless-noted
         return 0;
     }
     if (rw) {
@@ -669,6 +673,16 @@ void check_state(const State& s, const char* where) {
     std::abort();
 }
 #endif
+
+void note_lockless(const std::string& name) {
+    const std::lock_guard<std::mutex> hold(failures_mutex);
+    lockless_files.insert(name);
+}
+
+bool lockless(const std::string& name) {
+    const std::lock_guard<std::mutex> hold(failures_mutex);
+    return lockless_files.count(name) != 0;
+}
 
 bool hdf5_locks_files() {
     const char* v = std::getenv("HDF5_USE_FILE_LOCKING");

@@ -12,6 +12,8 @@
  * VIDEZ5_FAIL_WHEN=path   while a file of that name exists, writes fail with ENOSPC (a
  *                          disk that fills up), so that a test program chooses the call;
  *                          with VIDEZ5_FAIL_SIZE=n, only writes of n bytes or more
+ * VIDEZ5_NO_FLOCK=errno    flock fails with that errno value (38 ENOSYS, 37 ENOLCK): a file
+ *                          system without locks
  * VIDEZ5_SLOW_UNLINK=ms     sleep that long before removing an undo journal, which
  *                          widens any gap between a writer's close and that removal
  * VIDEZ5_CRASH_LOG=path    append "k offset size what" for every change, what being
@@ -34,6 +36,7 @@ static long kill_at = -1, zero_from = -1, changes = 0;
 static int torn = 0, log_fd = -1, slow_unlink_ms = 0;
 static const char* fail_when = NULL;
 static size_t fail_size = 0;
+static int no_flock = 0;
 
 static ssize_t (*real_pwrite64)(int, const void*, size_t, off_t);
 static ssize_t (*real_pwrite)(int, const void*, size_t, off_t);
@@ -56,6 +59,7 @@ __attribute__((constructor)) static void init(void) {
     if ((s = getenv("VIDEZ5_SLOW_UNLINK"))) slow_unlink_ms = atoi(s);
     fail_when = getenv("VIDEZ5_FAIL_WHEN");
     if ((s = getenv("VIDEZ5_FAIL_SIZE"))) fail_size = (size_t)atol(s);
+    if ((s = getenv("VIDEZ5_NO_FLOCK"))) no_flock = atoi(s);
     if ((s = getenv("VIDEZ5_CRASH_LOG"))) log_fd = open(s, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
 }
 
@@ -120,4 +124,14 @@ int unlink(const char* path) {
     const size_t n = strlen(path), k = sizeof suffix - 1;
     if (slow_unlink_ms > 0 && n >= k && strcmp(path + n - k, suffix) == 0) usleep((useconds_t)slow_unlink_ms * 1000);
     return real_unlink(path);
+}
+
+int flock(int fd, int operation) {
+    static int (*real_flock)(int, int);
+    if (!real_flock) real_flock = dlsym(RTLD_NEXT, "flock");
+    if (no_flock > 0) {
+        errno = no_flock;
+        return -1;
+    }
+    return real_flock(fd, operation);
 }

@@ -2,7 +2,8 @@
 ! shim's VIDEZ5_FAIL_WHEN=fail-now: each failure is told once, by the call
 ! that met it, and the program goes on and ends normally.
 ! Usage: failing_closes group | overwrite (the latter with VIDEZ5_FAIL_SIZE=4096:
-! the open's own small writes go through, the array's fail)
+! the open's own small writes go through, the array's fail) | lockless (with
+! VIDEZ5_NO_FLOCK: a file system without locks, told once per file)
 program failing_closes
   use videz5
   implicit none
@@ -33,6 +34,14 @@ program failing_closes
     call fail(.false.)
     call videz5_read('r.h5', 'x', back, status)
     if (status /= VIDEZ5_OK .or. any(back /= 1)) print '(a)', 'FAIL: x changed'
+  case ('lockless')
+    call videz5_dump('l.h5', 'a', a)
+    call videz5_dump('l.h5', 'b', a)
+    call videz5_read('l.h5', 'a', a, status)
+    call videz5_dump('m.h5', 'a', a)
+    call ftoc_open_file_id('l.h5', 4, fid)
+    call ftoc_close_file_id(fid)
+    call videz5_dump('e.h5', 'a', a)  ! a file made before
   end select
   print '(a)', '== done'
 
