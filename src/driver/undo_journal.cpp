@@ -198,7 +198,7 @@ bool UndoJournal::append(const std::vector<Part>& parts) {
         if (!write(header, sizeof header, at_)) return false;
         end_ = at_ + kHeader;
     } else if (end_ + size > trailer_) {
-        const haddr_t further = align_up(end_ + size + std::max(trailer_ - at_, size), 64);
+        const haddr_t further = align_up(end_ + std::max(size + std::max(trailer_ - at_, size), ahead_), 64);
         if (!place_trailer(further, at_)) return false;
         trailer_ = further;
     }
@@ -207,7 +207,7 @@ bool UndoJournal::append(const std::vector<Part>& parts) {
         end_ += part.second;
     }
     if (first) {
-        trailer_ = align_up(end_ + std::max(kFirstCapacity, size), 64);
+        trailer_ = align_up(end_ + std::max({kFirstCapacity, size, ahead_}), 64);
         if (!place_trailer(trailer_, at_)) return false;
         written_ = true;
     }
@@ -277,7 +277,17 @@ bool UndoJournal::save_changes(const std::vector<Change>& changes, bool states_o
     // whole. Blocks equal to what is on disk need no old value; the rest is
     // kept to within kFine bytes (a record costs 32 bytes besides its own).
     constexpr std::size_t kPiece = std::size_t{1} << 20, kCoarse = 4096, kFine = 64;
-    std::vector<unsigned char> out;
+    // Kept from call to call, as old_ is: fresh memory for a large array's
+    // records would cost more in page faults than the records themselves.
+    std::vector<unsigned char>& out = out_;
+    out.clear();
+    // What this save may append at the most, so that the trailer is placed
+    // past it once rather than moved on record after record.
+    ahead_ = 0;
+    for (const Change& c : changes) {
+        const haddr_t n = c.addr < base_eof_ ? std::min<haddr_t>(c.size, base_eof_ - c.addr) : 0;
+        ahead_ += (states_only ? 0 : n + (n / kPiece + 1) * (kRecordHead + kRecordEnd)) + n / kBlock * 8 + 3 * 64;
+    }
     // The edge blocks of the changes as they are on disk, for their states.
     std::map<haddr_t, std::array<unsigned char, kBlock>> edges;
     const auto edge = [&](haddr_t block) -> std::array<unsigned char, kBlock>& {
@@ -330,16 +340,32 @@ bool UndoJournal::save_changes(const std::vector<Change>& changes, bool states_o
     }
     // The states the writes leave their blocks in, one after the other: a
     // block inside a write holds its bytes; an edge block what the disk holds
-    // with the writes before laid over it.
-    std::vector<unsigned char> hashes;
+    // with the writes before laid over it. Only blocks with kept bytes are
+    // checked before an undo, so only theirs are recorded: an array
+    // rewritten with one value changed has one or two.
+    std::vector<unsigned char>& hashes = hashes_;
+    hashes.clear();
+    const auto flush_states = [&](haddr_t first) {
+        if (hashes.empty()) return;
+        add_record(out, seed_, kBlockStates, first, hashes.size() / 8, hashes.data(), hashes.size());
+        hashes.clear();
+    };
     for (std::size_t i = 0; i < changes.size(); ++i) {
         const Change& c = changes[i];
         const haddr_t end = std::min<haddr_t>(c.addr + c.size, base_eof_);
         if (c.addr >= end) continue;
-        const haddr_t first = align_down(c.addr, kBlock);
-        hashes.clear();
+        haddr_t first = align_down(c.addr, kBlock);
+        auto kept = saved_.upper_bound(first);
+        if (kept != saved_.begin()) --kept;
         for (haddr_t block = first; block < end; block += kBlock) {
             const haddr_t block_end = std::min(block + kBlock, base_eof_);
+            while (kept != saved_.end() && kept->second <= block) ++kept;
+            if (kept == saved_.end() || kept->first >= block_end) {
+                // A run of recorded blocks ends here; the next begins further on.
+                flush_states(first);
+                first = block + kBlock;
+                continue;
+            }
             std::uint64_t h;
             if (c.addr <= block && block_end <= end) {
                 h = block_hash(seed_, c.bytes + (block - c.addr), block_end - block);
@@ -356,7 +382,7 @@ bool UndoJournal::save_changes(const std::vector<Change>& changes, bool states_o
             hashes.resize(hashes.size() + 8);
             put_le64(hashes.data() + hashes.size() - 8, h);
         }
-        add_record(out, seed_, kBlockStates, first, hashes.size() / 8, hashes.data(), hashes.size());
+        flush_states(first);
         if (out.size() >= kChunk) {
             if (!append(out)) return false;
             out.clear();

@@ -100,9 +100,11 @@ private:
     haddr_t trailer_ = 0;    // the trailer's address: records must end before it
     haddr_t base_eof_ = 0;
     haddr_t room_ = 0;       // space left past HDF5's end when the journal is placed
+    haddr_t ahead_ = 0;      // what the save under way may still append
     std::uint64_t seed_ = 0;
     std::map<haddr_t, haddr_t> saved_;  // start -> end of the kept ranges, disjoint
     std::vector<unsigned char> old_;    // a piece of the file as it is, to compare
+    std::vector<unsigned char> out_, hashes_;  // records and block states of a save
     std::string error_;
 };
 
