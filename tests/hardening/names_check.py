@@ -9,6 +9,7 @@ refuses to undo over them, says so in one line, and leaves the file and its
 journal alone; videz5-recover says the same, and with --discard drops the
 journal. videz5-recover puts back a killed call's change for other readers.
 Usage: names_check.py NAMES_WRITER SHIM RECOVER"""
+import fcntl
 import os
 import shutil
 import subprocess
@@ -142,6 +143,16 @@ def main():
         run = call(d, "b/run.h5", "y", 3)
         expect(run.stdout == b"returned\n" and values(os.path.join(d, "b/run.h5"), "")["y"] == [3.0],
                f"after the journal was dropped: {run.stdout!r}")
+
+    # A journal beside the file, as earlier builds kept them, held by another
+    # process under its lock: nobody undoes it, and the call goes on.
+    with tempfile.TemporaryDirectory(prefix="videz5-names-") as d:
+        start(d)
+        with open(os.path.join(d, "b/run.h5.videz5-journal"), "wb") as held:
+            fcntl.flock(held, fcntl.LOCK_EX)
+            run = call(d, "b/run.h5", "x", 2)
+        expect(run.returncode == 0 and run.stdout == b"returned\n", f"beside a held journal: {run.returncode} {run.stdout!r}")
+        expect(values(os.path.join(d, "b/run.h5"), "") == {"keep": [5.0], "x": [2.0]}, "beside a held journal: not written")
 
     # For other readers: videz5-recover gives them what the library's next open would.
     with tempfile.TemporaryDirectory(prefix="videz5-names-") as d:
