@@ -98,6 +98,9 @@ FAULTS = [
      "const std::lock_guard<std::recursive_mutex> one_at_a_time(entry_lock());", ""),
     ("lockless-noted", "a file system without locks goes untold",
      "note_lockless(s.name);", "(void)0;"),
+    ("beside-journal-owners-alone", "a journal beside the file that another user could have put there is applied",
+     "if (js.st_uid != st.st_uid || (js.st_mode & (S_IWGRP | S_IWOTH)) != 0 || !S_ISREG(js.st_mode)) {",
+     "if (false) {"),
     ("records-checked", "a journal record that does not check is applied",
      "get_le64(sum) != record_sum(seed, head, payload.data(), payload.size()))", "false)"),
 ]

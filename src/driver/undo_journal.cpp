@@ -657,6 +657,7 @@ Recovery recover_beside(const std::string& name, int locked_fd, bool durable, st
     }
     // Whoever may write the directory could have put it there: only the
     // file's owner's own journal may rewrite the file.
+    // fault-check: beside-journal-owners-alone
     if (js.st_uid != st.st_uid || (js.st_mode & (S_IWGRP | S_IWOTH)) != 0 || !S_ISREG(js.st_mode)) {
         why = "the undo journal " + path + " is refused: it is not the file owner's alone (owner " +
               std::to_string(js.st_uid) + ", mode " + std::to_string(js.st_mode & 0777) +
