@@ -193,11 +193,12 @@ bool journal(State& s, const std::vector<UndoJournal::Change>& changes, bool sta
     return !durable() || s.journal.sync() || journal_failed(s);
 }
 
-// The same for what a commit writes in place, in the order it writes it.
-bool journal_pending(State& s, const std::vector<CommitStep>& order,
-                     std::vector<std::array<unsigned char, format::kHeapPrefix>>& prefixes) {
+// The same for what a commit writes in place, in the order it writes it
+// (the emptied heap prefixes included, which the commit makes again).
+bool journal_pending(State& s, const std::vector<CommitStep>& order) {
     std::vector<UndoJournal::Change> changes;
-    prefixes.reserve(order.size());
+    std::vector<std::array<unsigned char, format::kHeapPrefix>> prefixes;
+    prefixes.reserve(order.size());  // no reallocation: the changes point into it
     for (const CommitStep& step : order) {
         if (step.heap_data != nullptr) {
             prefixes.emplace_back();
@@ -236,8 +237,7 @@ bool commit_pending(State& s) {
     if (s.pending.empty()) return end_epoch(s);
     const std::vector<CommitStep> order = commit_order(s.pending, FileView{s.committed, s.known});
 
-    std::vector<std::array<unsigned char, format::kHeapPrefix>> prefixes;
-    if (commit_needs_journal(s) && !journal_pending(s, order, prefixes)) return false;
+    if (commit_needs_journal(s) && !journal_pending(s, order)) return false;
     // HDF5's writes stay below a journal that this epoch keeps.
     if (s.journal.active() && !s.journal.make_room(hdf5_end(s), durable())) return journal_failed(s);
 

@@ -288,7 +288,9 @@ bool UndoJournal::save_changes(const std::vector<Change>& changes, bool states_o
         const haddr_t n = c.addr < base_eof_ ? std::min<haddr_t>(c.size, base_eof_ - c.addr) : 0;
         ahead_ += (states_only ? 0 : n + (n / kPiece + 1) * (kRecordHead + kRecordEnd)) + n / kBlock * 8 + 3 * 64;
     }
-    // The edge blocks of the changes as they are on disk, for their states.
+    // The edge blocks of the changes as they are on disk, for their states:
+    // read when a state needs one (the disk below base_eof does not change
+    // before the writes this save comes ahead of).
     std::map<haddr_t, std::array<unsigned char, kBlock>> edges;
     const auto edge = [&](haddr_t block) -> std::array<unsigned char, kBlock>& {
         auto found = edges.find(block);
@@ -301,10 +303,7 @@ bool UndoJournal::save_changes(const std::vector<Change>& changes, bool states_o
     };
     for (const Change& c : changes) {
         const haddr_t end = std::min<haddr_t>(c.addr + c.size, base_eof_);
-        if (c.addr >= end) continue;
-        if (c.addr % kBlock != 0) edge(align_down(c.addr, kBlock));
-        if (end % kBlock != 0 && end != base_eof_) edge(align_down(end, kBlock));
-        if (states_only) continue;
+        if (c.addr >= end || states_only) continue;
         // As large as the largest change needs, up to a piece: small
         // metadata commits touch few fresh pages.
         old_.resize(std::max(old_.size(), static_cast<std::size_t>(std::min<haddr_t>(end - c.addr, kPiece))));
@@ -370,7 +369,7 @@ bool UndoJournal::save_changes(const std::vector<Change>& changes, bool states_o
             if (c.addr <= block && block_end <= end) {
                 h = block_hash(seed_, c.bytes + (block - c.addr), block_end - block);
             } else {
-                std::array<unsigned char, kBlock>& image = edges.at(block);
+                std::array<unsigned char, kBlock>& image = edge(block);
                 for (std::size_t j = 0; j <= i; ++j) {
                     const Change& w = changes[j];
                     const haddr_t lo = std::max(w.addr, block), hi = std::min(w.addr + w.size, block_end);
