@@ -4,8 +4,13 @@ include(CMakePackageConfigHelpers)
 
 set(VIDEZ5_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/videz5_c)
 install(EXPORT videz5_cTargets NAMESPACE videz5_c:: DESTINATION ${VIDEZ5_CMAKE_DIR})
+install(EXPORT videz5_cFortranTargets NAMESPACE videz5_c:: DESTINATION ${VIDEZ5_CMAKE_DIR})
+# The module's compiler, by CMake's name and major version: a consumer's own
+# compiler uses the installed module only when it is the same.
+string(REGEX MATCH "^[0-9]+" VIDEZ5_FORTRAN_MAJOR "${CMAKE_Fortran_COMPILER_VERSION}")
 configure_package_config_file(${CMAKE_CURRENT_LIST_DIR}/videz5_cConfig.cmake.in
-  ${CMAKE_CURRENT_BINARY_DIR}/videz5_cConfig.cmake INSTALL_DESTINATION ${VIDEZ5_CMAKE_DIR})
+  ${CMAKE_CURRENT_BINARY_DIR}/videz5_cConfig.cmake INSTALL_DESTINATION ${VIDEZ5_CMAKE_DIR}
+  PATH_VARS VIDEZ5_FORTRAN_SOURCE_DIR)
 # Before 1.0 a minor version may change the interface: only 0.1.x satisfies 0.1.
 write_basic_package_version_file(${CMAKE_CURRENT_BINARY_DIR}/videz5_cConfigVersion.cmake
   COMPATIBILITY SameMinorVersion)

@@ -87,15 +87,23 @@ std::size_t element_size(int code, int string_length) {
     return string_length > 0 ? static_cast<std::size_t>(string_length) : 1;
 }
 
-herr_t largest_dataset(hid_t object, const char*, const H5O_info_t* info, void* largest) {
+// The object-info struct and the visit call that hands it out changed with
+// HDF5 1.12; each version's is named explicitly.
+#if H5_VERSION_GE(1, 12, 0)
+using ObjectInfo = H5O_info2_t;
+#else
+using ObjectInfo = H5O_info_t;
+#endif
+
+herr_t largest_dataset(hid_t object, const char* name, const ObjectInfo* info, void* largest) {
     if (info->type != H5O_TYPE_DATASET) return 0;
-    hid_t d = H5Oopen_by_addr(object, info->addr);
+    hid_t d = H5Dopen2(object, name, H5P_DEFAULT);
     hid_t space = d >= 0 ? H5Dget_space(d) : -1;
     const hssize_t points = space >= 0 ? H5Sget_simple_extent_npoints(space) : 0;
     auto& most = *static_cast<hssize_t*>(largest);
     if (points > most) most = points;
     if (space >= 0) H5Sclose(space);
-    if (d >= 0) H5Oclose(d);
+    if (d >= 0) H5Dclose(d);
     return 0;
 }
 
@@ -108,7 +116,11 @@ std::size_t read_buffer_bytes(const std::string& file, std::size_t element) {
     hid_t f = H5Fopen(file.c_str(), H5F_ACC_RDONLY, videz5::detail::file_access());
     if (f < 0) return element;
     hssize_t largest = 1;
+#if H5_VERSION_GE(1, 12, 0)
+    H5Ovisit3(f, H5_INDEX_NAME, H5_ITER_NATIVE, largest_dataset, &largest, H5O_INFO_BASIC);
+#else
     H5Ovisit2(f, H5_INDEX_NAME, H5_ITER_NATIVE, largest_dataset, &largest, H5O_INFO_BASIC);
+#endif
     H5Fclose(f);
     return static_cast<std::size_t>(largest) * element;
 }

@@ -33,16 +33,16 @@ for program in small_dumps plot_records group_scaling fortran_peer held_files ov
   "$build_dir/bench/bench_$program"
 done 2>&1 | tee -a "$results"
 
-# The collective dump: 4 ranks on this machine's cores, under each of
-# OpenMPI's two MPI-IO layers. OpenMPI needs to be told that root may run it
-# and that 4 ranks may share 2 cores.
+# The collective dump: 4 ranks on this machine's cores (--oversubscribe),
+# under each of OpenMPI's two MPI-IO layers (ROMIO's component is named after
+# its release), with what OpenMPI needs here (scripts/openmpi.env).
 if [ -x "$build_dir/bench/bench_parallel_dump" ]; then
-  for io in ompio romio321; do
+  romio=$(ompi_info --parsable | sed -n 's/^mca:io:\(romio[0-9]*\):.*/\1/p' | head -1)
+  for io in ompio $romio; do
     sync
     echo
     echo "## parallel_dump (mpiexec -n 4, OMPI_MCA_io=$io)"
-    OMPI_ALLOW_RUN_AS_ROOT=1 OMPI_ALLOW_RUN_AS_ROOT_CONFIRM=1 OMPI_MCA_btl_vader_single_copy_mechanism=none \
-      OMPI_MCA_io=$io mpiexec --oversubscribe -n 4 "$build_dir/bench/bench_parallel_dump"
+    (set -a && . scripts/openmpi.env && OMPI_MCA_io=$io mpiexec --oversubscribe -n 4 "$build_dir/bench/bench_parallel_dump")
   done
 fi 2>&1 | tee -a "$results"
 

@@ -54,7 +54,7 @@ FAULTS = [
     ("read-missing-file-aborts", "a read of a missing file does not abort",
      "if (must_exist && !file_exists(name)) {", "if (false) {"),
     ("dump-bad-code-aborts", "a bad type code on a dump does not abort",
-     "if (!valid_element_code(*type_code)) std::abort();", "if (!valid_element_code(*type_code)) return;"),
+     "if (!valid_element_code(*type_code)) end_process();", "if (!valid_element_code(*type_code)) return;"),
     ("sizes-describe-array", "sizes that cannot describe an array are taken", "if (fits) return true;",
      "return true;"),
     # Several writers, whole records, no silent loss.

@@ -20,9 +20,8 @@ VIDEZ5_RECOVER="$root/build/videz5-recover" /usr/bin/python3 "$root/tools/videz5
 echo
 echo "== the MPI example: 4 ranks, one shared file =="
 rm -f simulation_mpi.h5
-# OpenMPI refuses root unless told, and 4 ranks on fewer cores need --oversubscribe.
-OMPI_ALLOW_RUN_AS_ROOT=1 OMPI_ALLOW_RUN_AS_ROOT_CONFIRM=1 OMPI_MCA_btl_vader_single_copy_mechanism=none \
-  mpiexec --oversubscribe -n 4 "$root/build/examples/simulation_mpi"
+# 4 ranks on fewer cores need --oversubscribe; what else OpenMPI needs here is in openmpi.env.
+(set -a && . "$root/scripts/openmpi.env" && mpiexec --oversubscribe -n 4 "$root/build/examples/simulation_mpi")
 echo
 echo "== contents of $out/simulation_mpi.h5 =="
 h5ls -r simulation_mpi.h5

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Sets up, builds and runs the whole test suite twice: plain, then under
-# AddressSanitizer + UndefinedBehaviorSanitizer; then fuzzes for a bounded time.
+# AddressSanitizer + UndefinedBehaviorSanitizer, with the Fortran tests again
+# built by LLVM Flang between them; then fuzzes for a bounded time.
 # Both builds have the MPI flavour (scripts/setup.sh), so both run its tests
 # (mpi.*) under mpiexec; the fuzz target covers the serial library. Each phase
 # starts with a header giving the time since the start; ctest names each test
@@ -18,6 +19,19 @@ phase "plain build (installs what is missing first)"
 scripts/setup.sh build -DVIDEZ5_INVARIANTS=ON
 phase "plain tests"
 (cd build && ctest --output-on-failure -j"$jobs")
+
+# The second Fortran compiler: LLVM Flang (flang-new on Debian 13, flang-new-19
+# on 12) builds the module, the Fortran programs and the example; the tests
+# that are Fortran's run (the library and its other tests do not change with
+# the compiler), the package's with a consumer of each compiler.
+flang=$(command -v flang-new || command -v flang-new-19)
+phase "LLVM Flang build ($("$flang" --version | head -n1))"
+scripts/setup.sh build-flang -DCMAKE_Fortran_COMPILER="$flang" -DVIDEZ5_MPI=OFF -DVIDEZ5_INVARIANTS=ON
+phase "LLVM Flang: Fortran tests, the package, the example"
+(cd build-flang && ctest --output-on-failure -j"$jobs" -R '^(fortran\.|hardening\.bad_inputs$|package\.)')
+scratch=$(mktemp -d)
+(cd "$scratch" && "$root/build-flang/examples/simulation" | tail -n1 | grep -x "all datasets read back as written")
+rm -rf "$scratch"
 
 phase "AddressSanitizer + UndefinedBehaviorSanitizer build"
 scripts/setup.sh build-asan -DVIDEZ5_SANITIZE=ON -DVIDEZ5_BUILD_EXAMPLES=OFF -DVIDEZ5_INVARIANTS=ON

@@ -264,7 +264,7 @@ hid_t open_named_file(const std::string& name, bool must_exist, bool reading) {
     if (must_exist && !file_exists(name)) {  // fault-check: read-missing-file-aborts
         say("NONEXISTENT FILE IN open_h5_file( " + name + " )");
         say("ABORTING");
-        std::abort();
+        end_process();
     }
     if (file_access() < 0) return refuse_cannot_open(name, "the library's file driver is not registered with HDF5");
     // Two rounds normally do: one gives a missing or empty file its first bytes,

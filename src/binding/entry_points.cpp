@@ -38,7 +38,7 @@ namespace videz5::detail {
 void dump_entry(const char* entry, const OpenTarget& open_target, const char* path, const unsigned int* path_length,
                 const void* data, const unsigned int* dim1, const unsigned int* dim2, const unsigned int* dim3,
                 const int* type_code, const int* string_length) {
-    if (!valid_element_code(*type_code)) std::abort();  // fault-check: dump-bad-code-aborts
+    if (!valid_element_code(*type_code)) end_process();  // fault-check: dump-bad-code-aborts
     // Taken even when the write is then refused: never handed on to a later one.
     const auto description = take_next_description();
     const std::string path_text = charToString(path, path_length);
@@ -131,7 +131,7 @@ void ftoc_h5read_data_(const char* name, const unsigned int* name_length, const 
     videz5::detail::guarded_entry("ftoc_h5read_data_", [&] {
         if (!videz5::detail::valid_element_code(*type_code)) {
             videz5::detail::say("ABORT");
-            std::abort();
+            videz5::detail::end_process();
         }
         const std::string path_text = charToString(path, path_length);
         if (!string_length_ok("ftoc_h5read_data_", path_text, *type_code, string_length)) return;

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Installs the build tree into a scratch prefix and uses it as another project
 # would: examples/consumer through find_package, a C++ and a Fortran file
-# through pkg-config alone. Usage: install_and_consume.sh BUILD_DIR SOURCE_DIR SANITIZE(0|1)
+# through pkg-config alone, with the Fortran compiler that built the package
+# and with any other here. Usage: install_and_consume.sh BUILD_DIR SOURCE_DIR SANITIZE(0|1) FORTRAN_COMPILER
 set -euo pipefail
-build=$1 source=$2 sanitize=$3
+build=$1 source=$2 sanitize=$3 own_fc=$4
 work=$(mktemp -d "${TMPDIR:-/tmp}/videz5-package-XXXXXX")
 trap 'rm -rf "$work"' EXIT
 prefix=$work/prefix
@@ -45,7 +46,7 @@ soname=$(objdump -p "$libdir/libvidez5_c.so" | awk '$1 == "SONAME" {print $2}')
 [ "$soname" = libvidez5_c.so.0.1 ] || fail "soname $soname"
 
 echo "== find_package(videz5_c 0.1) in examples/consumer"
-quiet cmake -S "$source/examples/consumer" -B "$work/consumer" -DCMAKE_PREFIX_PATH="$prefix" \
+quiet cmake -S "$source/examples/consumer" -B "$work/consumer" -DCMAKE_PREFIX_PATH="$prefix" -DCMAKE_Fortran_COMPILER="$own_fc" \
   -DCMAKE_CXX_FLAGS="$flags" -DCMAKE_Fortran_FLAGS="$flags" -DCMAKE_EXE_LINKER_FLAGS="$flags"
 quiet cmake --build "$work/consumer"
 mkdir "$work/run"
@@ -57,6 +58,34 @@ nothing: rank -1" "$work/consumer/consumer_shapes" consumer.h5 fields/f plots/f/
 # The installed library, not the build tree's.
 linked=$(ldd "$work/consumer/consumer")
 grep -q "libvidez5_c.so.* => $libdir/" <<<"$linked" || fail "consumer does not use $libdir: $linked"
+
+# Every other Fortran compiler here builds the module from its installed
+# source (a .mod file is its compiler's own); not with the sanitizers, whose
+# flags are gcc's and clang's.
+pkg_compiler=$(sed -n 's/^fortran_compiler=//p' "$pc")
+others=()
+if [ "$sanitize" = 0 ]; then
+  seen=""
+  for fc in gfortran flang-new flang-new-19; do
+    path=$(command -v "$fc") || continue
+    real=$(readlink -f "$path")
+    case " $seen " in *" $real "*) continue ;; esac
+    seen="$seen $real"
+    id=GNU
+    [ "$fc" = gfortran ] || id=LLVMFlang
+    major=$("$fc" -dumpversion 2>/dev/null | cut -d. -f1)
+    [ "$id $major" = "$pkg_compiler" ] || others+=("$fc")
+  done
+fi
+for fc in "${others[@]}"; do
+  echo "== find_package with $fc, which the installed module is not for ($pkg_compiler)"
+  rm -rf "$work/consumer-other"
+  quiet cmake -S "$source/examples/consumer" -B "$work/consumer-other" -DCMAKE_PREFIX_PATH="$prefix" \
+    -DCMAKE_Fortran_COMPILER="$fc"
+  quiet cmake --build "$work/consumer-other"
+  rm -f consumer.h5
+  expect_output "consumer: rank 2, 3 x 2, read back T" "$work/consumer-other/consumer"
+done
 
 echo "== the version file refuses another minor version"
 if cmake -S "$source/examples/consumer" -B "$work/consumer-0.2" -DCMAKE_PREFIX_PATH="$prefix" \
@@ -74,10 +103,20 @@ libs=$(pkg-config --libs videz5_c)
 # shellcheck disable=SC2086  # the flags are lists of words
 quiet g++ -std=c++17 $flags "$source/tests/package/pkgconfig_consumer.cpp" $cflags $libs -o "$work/pc_cxx"
 # shellcheck disable=SC2086
-quiet gfortran $flags "$source/examples/consumer/consumer.f90" $cflags $libs -o "$work/pc_fortran"
+quiet "$own_fc" $flags "$source/examples/consumer/consumer.f90" $cflags $libs -o "$work/pc_fortran"
 rm -f consumer.h5
 expect_output "pkg-config consumer: rank 2, 2 x 2" env LD_LIBRARY_PATH="$libdir" "$work/pc_cxx"
 expect_output "consumer: rank 2, 3 x 2, read back T" env LD_LIBRARY_PATH="$libdir" "$work/pc_fortran"
+for fc in "${others[@]}"; do
+  echo "== pkg-config with $fc: the module compiled from fortran_source first"
+  mkdir -p "$work/pc-other" && rm -f "$work/pc-other"/*
+  (cd "$work/pc-other" && quiet "$fc" -c "$(pkg-config --variable=fortran_source videz5_c)")
+  # shellcheck disable=SC2086
+  quiet "$fc" -I"$work/pc-other" "$source/examples/consumer/consumer.f90" "$work/pc-other/videz5.o" $cflags $libs \
+    -o "$work/pc_other"
+  rm -f consumer.h5
+  expect_output "consumer: rank 2, 3 x 2, read back T" env LD_LIBRARY_PATH="$libdir" "$work/pc_other"
+done
 
 if [ -e "$libdir/libvidez5_c_mpi.so" ]; then
   echo "== the MPI flavour: the serial surface and the collective calls, its soname, pkg-config"

@@ -71,9 +71,10 @@ TEST_P(Printing_, ProbeAndWalkPrintNothingAndRestoreTheSetting) {
         close_path(missing, chain, 1);
     });
     ASSERT_GE(file, 0);
-    H5O_info_t info{};
-    EXPECT_GE(H5Oget_info_by_name2(file, "a/b/c", &info, H5O_INFO_BASIC, H5P_DEFAULT), 0);
-    EXPECT_EQ(info.type, H5O_TYPE_GROUP);
+    // A group opens as one (no object-info struct: its layout differs between HDF5 versions).
+    const hid_t made = H5Gopen2(file, "a/b/c", H5P_DEFAULT);
+    EXPECT_GE(made, 0);
+    if (made >= 0) H5Gclose(made);
     EXPECT_EQ(H5Lexists(file, "x", H5P_DEFAULT), 0);
     EXPECT_EQ(handler_calls, 0);
     EXPECT_EQ(printed.err, "");
