@@ -35,7 +35,9 @@ if [ ${#missing[@]} -gt 0 ]; then
     done
     [ -n "$p" ] || { echo "this release offers none of: ${choice//|/ }" >&2; exit 1; }
     echo "installing $p (with what it needs)"
-    apt-get install -y -qq --no-install-recommends "$p" >/dev/null
+    # A minimal root has no apt-utils, and debconf says so for every package.
+    apt-get install -y -qq --no-install-recommends "$p" 2>&1 >/dev/null |
+      { grep -v '^debconf: delaying package configuration' || true; } >&2
   done
 fi
 
