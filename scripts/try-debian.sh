@@ -43,7 +43,7 @@ echo "making a minimal Debian $release ($suite) in $root"
 debootstrap --variant=minbase "$suite" "$root" "$mirror" >"$root.debootstrap.log" 2>&1 ||
   { tail -20 "$root.debootstrap.log"; exit 1; }
 rm -f "$root.debootstrap.log"
-# Security and point updates as a user's machine has them.
+# Debian 12's updates suite, as a user's machine has it in its sources.
 if [ "$suite" = bookworm ]; then
   printf 'deb %s bookworm main\ndeb %s bookworm-updates main\n' "$mirror" "$mirror" >"$root/etc/apt/sources.list"
 fi
