@@ -6,7 +6,11 @@
 !   videz5_plot(file, path, data, x [, y] [, title, xtitle, ytitle])
 !   videz5_append(file, path, step)          real64 / int32, a scalar or rank 1 to 2 per step
 ! The writes also take units= and description= (plots x_units=, and y_units=
-! for 2-D data), stored as the attributes "units" and "long_name".
+! for 2-D data), stored as the attributes "units" and "long_name", and
+! status= (VIDEZ5_OK, VIDEZ5_WRITE_REFUSED, VIDEZ5_NO_FILE, VIDEZ5_WRITE_FAILED;
+! without it a refusal is only the line printed). videz5_dump and videz5_plot
+! take replace=.true.: a stored dataset or record of another shape or type is
+! replaced whole, in one commit, rather than refused.
 ! Each also takes, in place of the file name, a handle from videz5_open (a held
 ! file: no open and close per call) or from ftoc_open_group_id (paths below it):
 !   h = videz5_open(file)                    negative when the file cannot be opened
@@ -35,7 +39,7 @@ module videz5
             VIDEZ5_READ_FAILED, VIDEZ5_ARGUMENTS_DIFFER, VIDEZ5_WRITE_REFUSED, VIDEZ5_WRITE_FAILED
   public :: videz5_dump, videz5_read, videz5_get_dims, videz5_plot
   public :: ftoc_h5append_data, ftoc_describe_next, videz5_append
-  public :: ftoc_set_durable, videz5_set_durable
+  public :: ftoc_set_durable, videz5_set_durable, ftoc_replace_next, ftoc_last_write_status
   public :: ftoc_h5dump_data_id, ftoc_h5read_data_checked_id, ftoc_h5get_dims_id, ftoc_printh5_id, &
             ftoc_flush_file_id, ftoc_defer_commits_id, ftoc_h5append_data_id
   public :: videz5_open, videz5_close, videz5_flush, videz5_defer_commits
@@ -123,6 +127,18 @@ module videz5
       integer(c_int), dimension(*), intent(in) :: data
       real(c_double), dimension(*), intent(in) :: x, y
       integer(c_int), intent(in) :: name_length, path_length, nx, ny
+    end subroutine
+
+    ! The calling thread's next dump or plot record replaces a stored dataset of
+    ! another shape or type (see videz5_c.h), in one commit.
+    subroutine ftoc_replace_next() bind(C, name="ftoc_replace_next_")
+    end subroutine
+
+    ! The status of the calling thread's last dump, append or plot record
+    ! (VIDEZ5_OK, VIDEZ5_WRITE_REFUSED, VIDEZ5_NO_FILE, VIDEZ5_WRITE_FAILED).
+    subroutine ftoc_last_write_status(status) bind(C, name="ftoc_last_write_status_")
+      import :: c_int
+      integer(c_int), intent(out) :: status
     end subroutine
 
     ! The durable mode: every call's changes reach the disk before it returns (on /= 0).
@@ -267,96 +283,126 @@ module videz5
 
 contains
 
-  subroutine dump_real64_1(file, path, array, units, description)
+  subroutine dump_real64_1(file, path, array, units, description, replace, status)
     character(len=*), intent(in) :: file, path
     real(real64), intent(in) :: array(:)
     character(len=*), intent(in), optional :: units, description
-    call dump_any(path, file, units, description, array, shape(array), VIDEZ5_DOUBLE, 0)
+    logical, intent(in), optional :: replace
+    integer, intent(out), optional :: status
+    call dump_any(path, file, units, description, array, shape(array), VIDEZ5_DOUBLE, 0, &
+                  replace=replace, status=status)
   end subroutine
-  subroutine dump_real64_2(file, path, array, units, description)
+  subroutine dump_real64_2(file, path, array, units, description, replace, status)
     character(len=*), intent(in) :: file, path
     real(real64), intent(in) :: array(:, :)
     character(len=*), intent(in), optional :: units, description
-    call dump_any(path, file, units, description, array, shape(array), VIDEZ5_DOUBLE, 0)
+    logical, intent(in), optional :: replace
+    integer, intent(out), optional :: status
+    call dump_any(path, file, units, description, array, shape(array), VIDEZ5_DOUBLE, 0, &
+                  replace=replace, status=status)
   end subroutine
-  subroutine dump_real64_3(file, path, array, units, description)
+  subroutine dump_real64_3(file, path, array, units, description, replace, status)
     character(len=*), intent(in) :: file, path
     real(real64), intent(in) :: array(:, :, :)
     character(len=*), intent(in), optional :: units, description
-    call dump_any(path, file, units, description, array, shape(array), VIDEZ5_DOUBLE, 0)
+    logical, intent(in), optional :: replace
+    integer, intent(out), optional :: status
+    call dump_any(path, file, units, description, array, shape(array), VIDEZ5_DOUBLE, 0, &
+                  replace=replace, status=status)
   end subroutine
-  subroutine dump_int32_1(file, path, array, units, description)
+  subroutine dump_int32_1(file, path, array, units, description, replace, status)
     character(len=*), intent(in) :: file, path
     integer(int32), intent(in) :: array(:)
     character(len=*), intent(in), optional :: units, description
-    call dump_any(path, file, units, description, array, shape(array), VIDEZ5_INT, 0)
+    logical, intent(in), optional :: replace
+    integer, intent(out), optional :: status
+    call dump_any(path, file, units, description, array, shape(array), VIDEZ5_INT, 0, replace=replace, status=status)
   end subroutine
-  subroutine dump_int32_2(file, path, array, units, description)
+  subroutine dump_int32_2(file, path, array, units, description, replace, status)
     character(len=*), intent(in) :: file, path
     integer(int32), intent(in) :: array(:, :)
     character(len=*), intent(in), optional :: units, description
-    call dump_any(path, file, units, description, array, shape(array), VIDEZ5_INT, 0)
+    logical, intent(in), optional :: replace
+    integer, intent(out), optional :: status
+    call dump_any(path, file, units, description, array, shape(array), VIDEZ5_INT, 0, replace=replace, status=status)
   end subroutine
-  subroutine dump_int32_3(file, path, array, units, description)
+  subroutine dump_int32_3(file, path, array, units, description, replace, status)
     character(len=*), intent(in) :: file, path
     integer(int32), intent(in) :: array(:, :, :)
     character(len=*), intent(in), optional :: units, description
-    call dump_any(path, file, units, description, array, shape(array), VIDEZ5_INT, 0)
+    logical, intent(in), optional :: replace
+    integer, intent(out), optional :: status
+    call dump_any(path, file, units, description, array, shape(array), VIDEZ5_INT, 0, replace=replace, status=status)
   end subroutine
-  subroutine dump_char_1(file, path, array, units, description)
+  subroutine dump_char_1(file, path, array, units, description, replace, status)
     character(len=*), intent(in) :: file, path
     character(len=*), intent(in) :: array(:)
     character(len=*), intent(in), optional :: units, description
-    call dump_any(path, file, units, description, array, shape(array), VIDEZ5_STRING, len(array))
+    logical, intent(in), optional :: replace
+    integer, intent(out), optional :: status
+    call dump_any(path, file, units, description, array, shape(array), VIDEZ5_STRING, len(array), &
+                  replace=replace, status=status)
   end subroutine
-  subroutine dump_char_2(file, path, array, units, description)
+  subroutine dump_char_2(file, path, array, units, description, replace, status)
     character(len=*), intent(in) :: file, path
     character(len=*), intent(in) :: array(:, :)
     character(len=*), intent(in), optional :: units, description
-    call dump_any(path, file, units, description, array, shape(array), VIDEZ5_STRING, len(array))
+    logical, intent(in), optional :: replace
+    integer, intent(out), optional :: status
+    call dump_any(path, file, units, description, array, shape(array), VIDEZ5_STRING, len(array), &
+                  replace=replace, status=status)
   end subroutine
-  subroutine dump_char_3(file, path, array, units, description)
+  subroutine dump_char_3(file, path, array, units, description, replace, status)
     character(len=*), intent(in) :: file, path
     character(len=*), intent(in) :: array(:, :, :)
     character(len=*), intent(in), optional :: units, description
-    call dump_any(path, file, units, description, array, shape(array), VIDEZ5_STRING, len(array))
+    logical, intent(in), optional :: replace
+    integer, intent(out), optional :: status
+    call dump_any(path, file, units, description, array, shape(array), VIDEZ5_STRING, len(array), &
+                  replace=replace, status=status)
   end subroutine
 
-  subroutine append_real64_0(file, path, step, units, description)
+  subroutine append_real64_0(file, path, step, units, description, status)
     character(len=*), intent(in) :: file, path
     real(real64), intent(in) :: step
     character(len=*), intent(in), optional :: units, description
-    call append_any(path, file, units, description, [step], [integer ::], VIDEZ5_DOUBLE)
+    integer, intent(out), optional :: status
+    call append_any(path, file, units, description, [step], [integer ::], VIDEZ5_DOUBLE, status=status)
   end subroutine
-  subroutine append_real64_1(file, path, step, units, description)
+  subroutine append_real64_1(file, path, step, units, description, status)
     character(len=*), intent(in) :: file, path
     real(real64), intent(in) :: step(:)
     character(len=*), intent(in), optional :: units, description
-    call append_any(path, file, units, description, step, shape(step), VIDEZ5_DOUBLE)
+    integer, intent(out), optional :: status
+    call append_any(path, file, units, description, step, shape(step), VIDEZ5_DOUBLE, status=status)
   end subroutine
-  subroutine append_real64_2(file, path, step, units, description)
+  subroutine append_real64_2(file, path, step, units, description, status)
     character(len=*), intent(in) :: file, path
     real(real64), intent(in) :: step(:, :)
     character(len=*), intent(in), optional :: units, description
-    call append_any(path, file, units, description, step, shape(step), VIDEZ5_DOUBLE)
+    integer, intent(out), optional :: status
+    call append_any(path, file, units, description, step, shape(step), VIDEZ5_DOUBLE, status=status)
   end subroutine
-  subroutine append_int32_0(file, path, step, units, description)
+  subroutine append_int32_0(file, path, step, units, description, status)
     character(len=*), intent(in) :: file, path
     integer(int32), intent(in) :: step
     character(len=*), intent(in), optional :: units, description
-    call append_any(path, file, units, description, [step], [integer ::], VIDEZ5_INT)
+    integer, intent(out), optional :: status
+    call append_any(path, file, units, description, [step], [integer ::], VIDEZ5_INT, status=status)
   end subroutine
-  subroutine append_int32_1(file, path, step, units, description)
+  subroutine append_int32_1(file, path, step, units, description, status)
     character(len=*), intent(in) :: file, path
     integer(int32), intent(in) :: step(:)
     character(len=*), intent(in), optional :: units, description
-    call append_any(path, file, units, description, step, shape(step), VIDEZ5_INT)
+    integer, intent(out), optional :: status
+    call append_any(path, file, units, description, step, shape(step), VIDEZ5_INT, status=status)
   end subroutine
-  subroutine append_int32_2(file, path, step, units, description)
+  subroutine append_int32_2(file, path, step, units, description, status)
     character(len=*), intent(in) :: file, path
     integer(int32), intent(in) :: step(:, :)
     character(len=*), intent(in), optional :: units, description
-    call append_any(path, file, units, description, step, shape(step), VIDEZ5_INT)
+    integer, intent(out), optional :: status
+    call append_any(path, file, units, description, step, shape(step), VIDEZ5_INT, status=status)
   end subroutine
 
   subroutine read_real64_1(file, path, array, status)
@@ -415,142 +461,185 @@ contains
   end subroutine
 
   ! 1-D data has only x, which also goes in as y (see plot_any).
-  subroutine plot_real64_1(file, path, data, x, title, xtitle, ytitle, units, description, x_units)
+  subroutine plot_real64_1(file, path, data, x, title, xtitle, ytitle, units, description, x_units, replace, status)
     character(len=*), intent(in) :: file, path
     real(real64), intent(in) :: data(:), x(:)
     character(len=*), intent(in), optional :: title, xtitle, ytitle, units, description, x_units
+    logical, intent(in), optional :: replace
+    integer, intent(out), optional :: status
     call plot_any(path, file, data, shape(data), VIDEZ5_DOUBLE, x, x, title, xtitle, ytitle, units, description, &
-                  x_units)
+                  x_units, replace=replace, status=status)
   end subroutine
-  subroutine plot_real64_2(file, path, data, x, y, title, xtitle, ytitle, units, description, x_units, y_units)
+  subroutine plot_real64_2(file, path, data, x, y, title, xtitle, ytitle, units, description, x_units, y_units, &
+                      replace, status)
     character(len=*), intent(in) :: file, path
     real(real64), intent(in) :: data(:, :), x(:), y(:)
     character(len=*), intent(in), optional :: title, xtitle, ytitle, units, description, x_units, y_units
+    logical, intent(in), optional :: replace
+    integer, intent(out), optional :: status
     call plot_any(path, file, data, shape(data), VIDEZ5_DOUBLE, x, y, title, xtitle, ytitle, units, description, &
-                  x_units, y_units)
+                  x_units, y_units, replace=replace, status=status)
   end subroutine
-  subroutine plot_int32_1(file, path, data, x, title, xtitle, ytitle, units, description, x_units)
+  subroutine plot_int32_1(file, path, data, x, title, xtitle, ytitle, units, description, x_units, replace, status)
     character(len=*), intent(in) :: file, path
     integer(int32), intent(in) :: data(:)
     real(real64), intent(in) :: x(:)
     character(len=*), intent(in), optional :: title, xtitle, ytitle, units, description, x_units
+    logical, intent(in), optional :: replace
+    integer, intent(out), optional :: status
     call plot_any(path, file, data, shape(data), VIDEZ5_INT, x, x, title, xtitle, ytitle, units, description, &
-                  x_units)
+                  x_units, replace=replace, status=status)
   end subroutine
-  subroutine plot_int32_2(file, path, data, x, y, title, xtitle, ytitle, units, description, x_units, y_units)
+  subroutine plot_int32_2(file, path, data, x, y, title, xtitle, ytitle, units, description, x_units, y_units, &
+                      replace, status)
     character(len=*), intent(in) :: file, path
     integer(int32), intent(in) :: data(:, :)
     real(real64), intent(in) :: x(:), y(:)
     character(len=*), intent(in), optional :: title, xtitle, ytitle, units, description, x_units, y_units
+    logical, intent(in), optional :: replace
+    integer, intent(out), optional :: status
     call plot_any(path, file, data, shape(data), VIDEZ5_INT, x, y, title, xtitle, ytitle, units, description, &
-                  x_units, y_units)
+                  x_units, y_units, replace=replace, status=status)
   end subroutine
 
   ! The same through a held handle.
-  subroutine held_dump_real64_1(handle, path, array, units, description)
+  subroutine held_dump_real64_1(handle, path, array, units, description, replace, status)
     integer, intent(in) :: handle
     character(len=*), intent(in) :: path
     real(real64), intent(in) :: array(:)
     character(len=*), intent(in), optional :: units, description
-    call dump_any(path, '', units, description, array, shape(array), VIDEZ5_DOUBLE, 0, handle=handle)
+    logical, intent(in), optional :: replace
+    integer, intent(out), optional :: status
+    call dump_any(path, '', units, description, array, shape(array), VIDEZ5_DOUBLE, 0, handle=handle, &
+                  replace=replace, status=status)
   end subroutine
-  subroutine held_dump_real64_2(handle, path, array, units, description)
+  subroutine held_dump_real64_2(handle, path, array, units, description, replace, status)
     integer, intent(in) :: handle
     character(len=*), intent(in) :: path
     real(real64), intent(in) :: array(:, :)
     character(len=*), intent(in), optional :: units, description
-    call dump_any(path, '', units, description, array, shape(array), VIDEZ5_DOUBLE, 0, handle=handle)
+    logical, intent(in), optional :: replace
+    integer, intent(out), optional :: status
+    call dump_any(path, '', units, description, array, shape(array), VIDEZ5_DOUBLE, 0, handle=handle, &
+                  replace=replace, status=status)
   end subroutine
-  subroutine held_dump_real64_3(handle, path, array, units, description)
+  subroutine held_dump_real64_3(handle, path, array, units, description, replace, status)
     integer, intent(in) :: handle
     character(len=*), intent(in) :: path
     real(real64), intent(in) :: array(:, :, :)
     character(len=*), intent(in), optional :: units, description
-    call dump_any(path, '', units, description, array, shape(array), VIDEZ5_DOUBLE, 0, handle=handle)
+    logical, intent(in), optional :: replace
+    integer, intent(out), optional :: status
+    call dump_any(path, '', units, description, array, shape(array), VIDEZ5_DOUBLE, 0, handle=handle, &
+                  replace=replace, status=status)
   end subroutine
-  subroutine held_dump_int32_1(handle, path, array, units, description)
+  subroutine held_dump_int32_1(handle, path, array, units, description, replace, status)
     integer, intent(in) :: handle
     character(len=*), intent(in) :: path
     integer(int32), intent(in) :: array(:)
     character(len=*), intent(in), optional :: units, description
-    call dump_any(path, '', units, description, array, shape(array), VIDEZ5_INT, 0, handle=handle)
+    logical, intent(in), optional :: replace
+    integer, intent(out), optional :: status
+    call dump_any(path, '', units, description, array, shape(array), VIDEZ5_INT, 0, handle=handle, &
+                  replace=replace, status=status)
   end subroutine
-  subroutine held_dump_int32_2(handle, path, array, units, description)
+  subroutine held_dump_int32_2(handle, path, array, units, description, replace, status)
     integer, intent(in) :: handle
     character(len=*), intent(in) :: path
     integer(int32), intent(in) :: array(:, :)
     character(len=*), intent(in), optional :: units, description
-    call dump_any(path, '', units, description, array, shape(array), VIDEZ5_INT, 0, handle=handle)
+    logical, intent(in), optional :: replace
+    integer, intent(out), optional :: status
+    call dump_any(path, '', units, description, array, shape(array), VIDEZ5_INT, 0, handle=handle, &
+                  replace=replace, status=status)
   end subroutine
-  subroutine held_dump_int32_3(handle, path, array, units, description)
+  subroutine held_dump_int32_3(handle, path, array, units, description, replace, status)
     integer, intent(in) :: handle
     character(len=*), intent(in) :: path
     integer(int32), intent(in) :: array(:, :, :)
     character(len=*), intent(in), optional :: units, description
-    call dump_any(path, '', units, description, array, shape(array), VIDEZ5_INT, 0, handle=handle)
+    logical, intent(in), optional :: replace
+    integer, intent(out), optional :: status
+    call dump_any(path, '', units, description, array, shape(array), VIDEZ5_INT, 0, handle=handle, &
+                  replace=replace, status=status)
   end subroutine
-  subroutine held_dump_char_1(handle, path, array, units, description)
+  subroutine held_dump_char_1(handle, path, array, units, description, replace, status)
     integer, intent(in) :: handle
     character(len=*), intent(in) :: path
     character(len=*), intent(in) :: array(:)
     character(len=*), intent(in), optional :: units, description
-    call dump_any(path, '', units, description, array, shape(array), VIDEZ5_STRING, len(array), handle=handle)
+    logical, intent(in), optional :: replace
+    integer, intent(out), optional :: status
+    call dump_any(path, '', units, description, array, shape(array), VIDEZ5_STRING, len(array), handle=handle, &
+                  replace=replace, status=status)
   end subroutine
-  subroutine held_dump_char_2(handle, path, array, units, description)
+  subroutine held_dump_char_2(handle, path, array, units, description, replace, status)
     integer, intent(in) :: handle
     character(len=*), intent(in) :: path
     character(len=*), intent(in) :: array(:, :)
     character(len=*), intent(in), optional :: units, description
-    call dump_any(path, '', units, description, array, shape(array), VIDEZ5_STRING, len(array), handle=handle)
+    logical, intent(in), optional :: replace
+    integer, intent(out), optional :: status
+    call dump_any(path, '', units, description, array, shape(array), VIDEZ5_STRING, len(array), handle=handle, &
+                  replace=replace, status=status)
   end subroutine
-  subroutine held_dump_char_3(handle, path, array, units, description)
+  subroutine held_dump_char_3(handle, path, array, units, description, replace, status)
     integer, intent(in) :: handle
     character(len=*), intent(in) :: path
     character(len=*), intent(in) :: array(:, :, :)
     character(len=*), intent(in), optional :: units, description
-    call dump_any(path, '', units, description, array, shape(array), VIDEZ5_STRING, len(array), handle=handle)
+    logical, intent(in), optional :: replace
+    integer, intent(out), optional :: status
+    call dump_any(path, '', units, description, array, shape(array), VIDEZ5_STRING, len(array), handle=handle, &
+                  replace=replace, status=status)
   end subroutine
-  subroutine held_append_real64_0(handle, path, step, units, description)
+  subroutine held_append_real64_0(handle, path, step, units, description, status)
     integer, intent(in) :: handle
     character(len=*), intent(in) :: path
     real(real64), intent(in) :: step
     character(len=*), intent(in), optional :: units, description
-    call append_any(path, '', units, description, [step], [integer ::], VIDEZ5_DOUBLE, handle=handle)
+    integer, intent(out), optional :: status
+    call append_any(path, '', units, description, [step], [integer ::], VIDEZ5_DOUBLE, handle=handle, status=status)
   end subroutine
-  subroutine held_append_real64_1(handle, path, step, units, description)
+  subroutine held_append_real64_1(handle, path, step, units, description, status)
     integer, intent(in) :: handle
     character(len=*), intent(in) :: path
     real(real64), intent(in) :: step(:)
     character(len=*), intent(in), optional :: units, description
-    call append_any(path, '', units, description, step, shape(step), VIDEZ5_DOUBLE, handle=handle)
+    integer, intent(out), optional :: status
+    call append_any(path, '', units, description, step, shape(step), VIDEZ5_DOUBLE, handle=handle, status=status)
   end subroutine
-  subroutine held_append_real64_2(handle, path, step, units, description)
+  subroutine held_append_real64_2(handle, path, step, units, description, status)
     integer, intent(in) :: handle
     character(len=*), intent(in) :: path
     real(real64), intent(in) :: step(:, :)
     character(len=*), intent(in), optional :: units, description
-    call append_any(path, '', units, description, step, shape(step), VIDEZ5_DOUBLE, handle=handle)
+    integer, intent(out), optional :: status
+    call append_any(path, '', units, description, step, shape(step), VIDEZ5_DOUBLE, handle=handle, status=status)
   end subroutine
-  subroutine held_append_int32_0(handle, path, step, units, description)
+  subroutine held_append_int32_0(handle, path, step, units, description, status)
     integer, intent(in) :: handle
     character(len=*), intent(in) :: path
     integer(int32), intent(in) :: step
     character(len=*), intent(in), optional :: units, description
-    call append_any(path, '', units, description, [step], [integer ::], VIDEZ5_INT, handle=handle)
+    integer, intent(out), optional :: status
+    call append_any(path, '', units, description, [step], [integer ::], VIDEZ5_INT, handle=handle, status=status)
   end subroutine
-  subroutine held_append_int32_1(handle, path, step, units, description)
+  subroutine held_append_int32_1(handle, path, step, units, description, status)
     integer, intent(in) :: handle
     character(len=*), intent(in) :: path
     integer(int32), intent(in) :: step(:)
     character(len=*), intent(in), optional :: units, description
-    call append_any(path, '', units, description, step, shape(step), VIDEZ5_INT, handle=handle)
+    integer, intent(out), optional :: status
+    call append_any(path, '', units, description, step, shape(step), VIDEZ5_INT, handle=handle, status=status)
   end subroutine
-  subroutine held_append_int32_2(handle, path, step, units, description)
+  subroutine held_append_int32_2(handle, path, step, units, description, status)
     integer, intent(in) :: handle
     character(len=*), intent(in) :: path
     integer(int32), intent(in) :: step(:, :)
     character(len=*), intent(in), optional :: units, description
-    call append_any(path, '', units, description, step, shape(step), VIDEZ5_INT, handle=handle)
+    integer, intent(out), optional :: status
+    call append_any(path, '', units, description, step, shape(step), VIDEZ5_INT, handle=handle, status=status)
   end subroutine
   subroutine held_read_real64_1(handle, path, array, status)
     integer, intent(in) :: handle
@@ -615,39 +704,51 @@ contains
     integer, intent(out), optional :: status
     call read_any(path, '', array, shape(array), storage_size(array) / 8, VIDEZ5_STRING, len(array), status, handle=handle)
   end subroutine
-  subroutine held_plot_real64_1(handle, path, data, x, title, xtitle, ytitle, units, description, x_units)
+  subroutine held_plot_real64_1(handle, path, data, x, title, xtitle, ytitle, units, description, x_units, &
+                      replace, status)
     integer, intent(in) :: handle
     character(len=*), intent(in) :: path
     real(real64), intent(in) :: data(:), x(:)
     character(len=*), intent(in), optional :: title, xtitle, ytitle, units, description, x_units
+    logical, intent(in), optional :: replace
+    integer, intent(out), optional :: status
     call plot_any(path, '', data, shape(data), VIDEZ5_DOUBLE, x, x, title, xtitle, ytitle, units, description, &
-                  x_units, handle=handle)
+                  x_units, handle=handle, replace=replace, status=status)
   end subroutine
-  subroutine held_plot_real64_2(handle, path, data, x, y, title, xtitle, ytitle, units, description, x_units, y_units)
+  subroutine held_plot_real64_2(handle, path, data, x, y, title, xtitle, ytitle, units, description, x_units, y_units, &
+                      replace, status)
     integer, intent(in) :: handle
     character(len=*), intent(in) :: path
     real(real64), intent(in) :: data(:, :), x(:), y(:)
     character(len=*), intent(in), optional :: title, xtitle, ytitle, units, description, x_units, y_units
+    logical, intent(in), optional :: replace
+    integer, intent(out), optional :: status
     call plot_any(path, '', data, shape(data), VIDEZ5_DOUBLE, x, y, title, xtitle, ytitle, units, description, &
-                  x_units, y_units, handle=handle)
+                  x_units, y_units, handle=handle, replace=replace, status=status)
   end subroutine
-  subroutine held_plot_int32_1(handle, path, data, x, title, xtitle, ytitle, units, description, x_units)
+  subroutine held_plot_int32_1(handle, path, data, x, title, xtitle, ytitle, units, description, x_units, &
+                      replace, status)
     integer, intent(in) :: handle
     character(len=*), intent(in) :: path
     integer(int32), intent(in) :: data(:)
     real(real64), intent(in) :: x(:)
     character(len=*), intent(in), optional :: title, xtitle, ytitle, units, description, x_units
+    logical, intent(in), optional :: replace
+    integer, intent(out), optional :: status
     call plot_any(path, '', data, shape(data), VIDEZ5_INT, x, x, title, xtitle, ytitle, units, description, &
-                  x_units, handle=handle)
+                  x_units, handle=handle, replace=replace, status=status)
   end subroutine
-  subroutine held_plot_int32_2(handle, path, data, x, y, title, xtitle, ytitle, units, description, x_units, y_units)
+  subroutine held_plot_int32_2(handle, path, data, x, y, title, xtitle, ytitle, units, description, x_units, y_units, &
+                      replace, status)
     integer, intent(in) :: handle
     character(len=*), intent(in) :: path
     integer(int32), intent(in) :: data(:, :)
     real(real64), intent(in) :: x(:), y(:)
     character(len=*), intent(in), optional :: title, xtitle, ytitle, units, description, x_units, y_units
+    logical, intent(in), optional :: replace
+    integer, intent(out), optional :: status
     call plot_any(path, '', data, shape(data), VIDEZ5_INT, x, y, title, xtitle, ytitle, units, description, &
-                  x_units, y_units, handle=handle)
+                  x_units, y_units, handle=handle, replace=replace, status=status)
   end subroutine
 
   ! ---- shape query
@@ -720,17 +821,20 @@ contains
   ! The array's own sizes and element type, never an element more. Every text
   ! comes before the array: gfortran passes a hidden length for a character
   ! array given as type(*), which would shift the lengths of the texts after it.
-  subroutine dump_any(path, file, units, description, array, sizes, type_code, string_length, handle)
+  subroutine dump_any(path, file, units, description, array, sizes, type_code, string_length, handle, replace, status)
     character(len=*), intent(in) :: path, file
     character(len=*), intent(in), optional :: units, description
     type(*), dimension(*), intent(in) :: array
     integer, intent(in) :: sizes(:), type_code, string_length
     integer, intent(in), optional :: handle
+    logical, intent(in), optional :: replace
+    integer, intent(out), optional :: status
     integer :: dims(3)
-    if (refused_empty('videz5_dump', path, product(sizes), 'WRITTEN')) return
+    if (refused_empty('videz5_dump', path, product(sizes), 'WRITTEN', status)) return
     dims = 0
     dims(:size(sizes)) = sizes
     call describe(units, description)
+    call replace_next(replace)
     if (present(handle)) then
       call ftoc_h5dump_data_id(handle, path, len_trim(path), array, dims(1), dims(2), dims(3), type_code, &
                                string_length)
@@ -738,17 +842,19 @@ contains
       call ftoc_h5dump_data(file, len_trim(file), path, len_trim(path), array, dims(1), dims(2), dims(3), &
                             type_code, string_length)
     end if
+    call write_status(status)
   end subroutine
 
   ! One step: its own sizes (none for a scalar) and element type.
-  subroutine append_any(path, file, units, description, step, sizes, type_code, handle)
+  subroutine append_any(path, file, units, description, step, sizes, type_code, handle, status)
     character(len=*), intent(in) :: path, file
     character(len=*), intent(in), optional :: units, description
     type(*), dimension(*), intent(in) :: step
     integer, intent(in) :: sizes(:), type_code
     integer, intent(in), optional :: handle
+    integer, intent(out), optional :: status
     integer :: dims(2)
-    if (refused_empty('videz5_append', path, product(sizes), 'WRITTEN')) return
+    if (refused_empty('videz5_append', path, product(sizes), 'WRITTEN', status)) return
     dims = 0
     dims(:size(sizes)) = sizes
     call describe(units, description)
@@ -757,6 +863,7 @@ contains
     else
       call ftoc_h5append_data(file, len_trim(file), path, len_trim(path), step, dims(1), dims(2), type_code)
     end if
+    call write_status(status)
   end subroutine
 
   ! Through the checked entry, so an array of another shape is refused. Like a
@@ -791,13 +898,15 @@ contains
   ! Without any title the no-title entry is used, which keeps a record's stored
   ! titles. The typed entries see the data through a pointer of its own type.
   subroutine plot_any(path, file, data, sizes, type_code, x, y, title, xtitle, ytitle, units, description, x_units, &
-                      y_units, handle)
+                      y_units, handle, replace, status)
     character(len=*), intent(in) :: path, file
     type(*), dimension(*), intent(in), target :: data
     integer, intent(in) :: sizes(:), type_code
     real(real64), intent(in), target :: x(:), y(:)
     character(len=*), intent(in), optional :: title, xtitle, ytitle, units, description, x_units, y_units
     integer, intent(in), optional :: handle
+    logical, intent(in), optional :: replace
+    integer, intent(out), optional :: status
     real(real64), pointer :: axis(:)
     real(c_double), pointer :: doubles(:)
     integer(c_int), pointer :: ints(:)
@@ -805,7 +914,7 @@ contains
     logical :: titled
     nx = sizes(1)
     ny = product(sizes(2:))
-    if (.not. plot_fits(path, nx, ny, size(x), size(y), size(sizes))) return
+    if (.not. plot_fits(path, nx, ny, size(x), size(y), size(sizes), status)) return
     ! A record with one count above 1 keeps its axis values in "Y": one row
     ! (or 1-D data) hands it x.
     axis => y
@@ -817,6 +926,7 @@ contains
       call describe(units, description, x_units, y_units)
     end if
     titled = present(title) .or. present(xtitle) .or. present(ytitle)
+    call replace_next(replace)
     if (present(handle)) then
       call ftoc_printh5_id(handle, path, len_trim(path), data, type_code, x, axis, nx, ny, merge(1, 0, titled), &
                            text(title), len(text(title)), text(xtitle), len(text(xtitle)), text(ytitle), &
@@ -840,29 +950,34 @@ contains
         call ftoc_printh5_int_notitle(file, len_trim(file), path, len_trim(path), ints, x, axis, nx, ny)
       end if
     end if
+    call write_status(status)
   end subroutine
 
   ! ---- helpers
 
   ! An empty array has no element to store or to receive one, but the entries
   ! would take its zero sizes as absent dimensions and move one element.
-  logical function refused_empty(procedure, path, n, what) result(refused)
+  logical function refused_empty(procedure, path, n, what, status) result(refused)
     character(len=*), intent(in) :: procedure, path, what
     integer, intent(in) :: n
+    integer, intent(out), optional :: status
     refused = n == 0
     if (refused) call say('EMPTY ARRAY IN ' // procedure // '( ' // trim(path) // ' ), NOTHING ' // what)
+    if (refused .and. present(status)) status = VIDEZ5_WRITE_REFUSED
   end function
 
   ! The axes must hold exactly one value per row and column of the data: the
   ! entries read as many as the counts say, whatever the arrays hold.
-  logical function plot_fits(path, nx, ny, sx, sy, rank) result(fits)
+  logical function plot_fits(path, nx, ny, sx, sy, rank, status) result(fits)
     character(len=*), intent(in) :: path
     integer, intent(in) :: nx, ny, sx, sy, rank
+    integer, intent(out), optional :: status
     character(len=80) :: sizes
     fits = .false.
-    if (refused_empty('videz5_plot', path, nx * ny, 'WRITTEN')) return
+    if (refused_empty('videz5_plot', path, nx * ny, 'WRITTEN', status)) return
     fits = sx == nx .and. (rank == 1 .or. sy == ny)
     if (fits) return
+    if (present(status)) status = VIDEZ5_WRITE_REFUSED
     if (rank == 1) then
       write(sizes, '(a,i0,a,i0)') 'data ', nx, ', x ', sx
     else
@@ -870,6 +985,22 @@ contains
     end if
     call say('AXIS SIZE MISMATCH IN videz5_plot( ' // trim(path) // ' ): ' // trim(sizes) // ', NOTHING WRITTEN')
   end function
+
+  ! replace=.true.: the next write replaces a dataset or record of another shape.
+  subroutine replace_next(replace)
+    logical, intent(in), optional :: replace
+    if (.not. present(replace)) return
+    if (replace) call ftoc_replace_next()
+  end subroutine
+
+  ! The caller's status=, when given, from what the library did.
+  subroutine write_status(status)
+    integer, intent(out), optional :: status
+    integer(c_int) :: s
+    if (.not. present(status)) return
+    call ftoc_last_write_status(s)
+    status = s
+  end subroutine
 
   ! Describes the next write, when anything was given for it.
   subroutine describe(units, description, x_units, y_units)

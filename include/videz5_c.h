@@ -27,8 +27,9 @@ enum videz5_element_type {
     VIDEZ5_STRING = 2  /* space-padded fixed-length string of string_length bytes */
 };
 
-/* Status of the checked read (and of the collective calls, videz5_c_mpi.h);
-   the Fortran module has the same names and values. */
+/* Status of the checked read, of a write (ftoc_last_write_status_) and of the
+   collective calls (videz5_c_mpi.h); the Fortran module has the same names
+   and values. */
 enum videz5_status {
     VIDEZ5_OK = 0,
     VIDEZ5_NO_FILE = -1,        /* no file under the name, or none HDF5 can open for reading */
@@ -37,8 +38,8 @@ enum videz5_status {
     VIDEZ5_TYPE_MISMATCH = -4,  /* the buffer's elements are not what the code says, or cannot take the stored ones */
     VIDEZ5_READ_FAILED = -5,    /* HDF5 failed the read itself */
     VIDEZ5_ARGUMENTS_DIFFER = -6, /* collective: the ranks' arguments differ, or their blocks do not fit */
-    VIDEZ5_WRITE_REFUSED = -7,  /* collective dump refused: the stored dataset's shape or type, bad sizes or code */
-    VIDEZ5_WRITE_FAILED = -8    /* collective dump: HDF5 failed to write */
+    VIDEZ5_WRITE_REFUSED = -7,  /* a write refused, nothing changed: the stored dataset's shape or type, bad sizes or code */
+    VIDEZ5_WRITE_FAILED = -8    /* HDF5 failed to write, or to commit what the call wrote */
 };
 
 #ifdef __cplusplus
@@ -253,6 +254,25 @@ VIDEZ5_API void ftoc_describe_next_(const char* units, const unsigned int* units
                          const unsigned int* long_name_length, const char* x_units,
                          const unsigned int* x_units_length, const char* y_units,
                          const unsigned int* y_units_length);
+/*
+ * Replace instead of refuse: the calling thread's next dump or plot record
+ * (whichever comes first takes it, an append drops it) replaces a stored
+ * dataset of another shape or element type with the new one, in the same
+ * commit, so that a kill leaves the old dataset or the new one, whole. A
+ * record so changes shape as one: "data", "Y" and "X" together. The old
+ * dataset's attributes go over to the new one (units, long_name, any of the
+ * caller's), not its links to dimension scales. Something that is no dataset
+ * (a group) is still refused.
+ */
+VIDEZ5_API void ftoc_replace_next_(void);
+/*
+ * The status of the calling thread's last dump, append or plot record entry:
+ * VIDEZ5_OK; VIDEZ5_WRITE_REFUSED when it was refused with a line and the
+ * file is unchanged; VIDEZ5_NO_FILE when no file could be opened or created
+ * (or the handle is unknown); VIDEZ5_WRITE_FAILED when HDF5 failed to write
+ * or to commit it. VIDEZ5_OK before the first write.
+ */
+VIDEZ5_API void ftoc_last_write_status_(int* status);
 /* The same through a held handle (see the held files above). */
 VIDEZ5_API void ftoc_h5append_data_id_(const int* file_id, const char* path, const unsigned int* path_length,
                                        const void* data, const unsigned int* dim1, const unsigned int* dim2,

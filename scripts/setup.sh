@@ -13,7 +13,7 @@ cd "$(dirname "$0")/.."
 # A word with | names one package by its names in each release: LLVM Flang is
 # "flang" on Debian 13 and only "flang-19" on Debian 12.
 packages=(g++ gfortran cmake make pkg-config libhdf5-dev hdf5-tools libgtest-dev
-          python3 python3-h5py python3-matplotlib python3-numpy
+          python3 python3-h5py python3-matplotlib python3-numpy python3-xarray python3-h5netcdf
           valgrind clang libclang-rt-dev 'flang|flang-19'
           openmpi-bin libopenmpi-dev libhdf5-openmpi-dev)
 installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }

@@ -73,6 +73,57 @@ def expect_dataset(f, path, shape, kind, values=None, strsize=None, pad=None):
         expect(np.array_equal(got, np.asarray(values).reshape(shape)), f"{path}: values {got!r}")
 
 
+def text_attr(obj, name):
+    """A fixed-length ASCII string attribute as text; None when absent or of another kind."""
+    if name not in obj.attrs:
+        return None
+    a = obj.attrs.get_id(name)
+    t = a.get_type()
+    if not isinstance(t, h5py.h5t.TypeStringID) or t.is_variable_str() or t.get_cset() != h5py.h5t.CSET_ASCII:
+        return None
+    value = obj.attrs[name]
+    return [v.decode() for v in value] if a.shape else value.decode()
+
+
+def expect_viewable(f, r, labels=None):
+    """What viewers need of the plot record r, as they read it:
+    - an NXdata viewer (h5web's rules) follows the record's "default" to a
+      group with NX_class NXdata, whose "signal" is the record's own "data",
+      whose "axes" name its own "Y" (and "X") of the data's sizes, and whose
+      "title", when there, is a scalar string; axis labels are their long_name;
+    - a netCDF reader (h5netcdf) needs a dimension scale on every axis of every
+      dataset of the record: "Y" (and "X") on "data", the others their own."""
+    g = f[r]
+    viewer = text_attr(g, "default")
+    expect(viewer is not None and viewer in g and isinstance(g[viewer], h5py.Group), f"{r}: default {viewer!r}")
+    if viewer is None or not isinstance(g.get(viewer), h5py.Group):
+        return
+    v = g[viewer]
+    expect(text_attr(g, "NX_class") is None, f"{r}: the record group itself is NXdata")
+    expect(text_attr(v, "NX_class") == "NXdata" and text_attr(v, "signal") == "data", f"{r}/{viewer}: not NXdata")
+    data = g["data"]
+    axes = ["Y", "X"][:data.ndim]
+    expect(text_attr(v, "axes") == axes, f"{r}/{viewer}@axes: {text_attr(v, 'axes')!r}")
+    for name in ["data"] + axes:
+        expect(name in v and v[name] == g[name], f"{r}/{viewer}/{name}: not the record's own")
+    for i, name in enumerate(axes):
+        expect(g[name].shape == (data.shape[i],), f"{r}/{name}: {g[name].shape} along {data.shape}")
+    if "title" in v:
+        t = v["title"]
+        expect(t.shape == () and isinstance(t.id.get_type(), h5py.h5t.TypeStringID), f"{r}/{viewer}/title: {t.shape}")
+        if "title" in g:
+            expect(t[()] == g["title"][0], f"{r}/{viewer}/title: {t[()]!r}, record {g['title'][0]!r}")
+    for name, label in zip(axes, labels or []):
+        expect(text_attr(g[name], "long_name") == (label or None), f"{r}/{name}@long_name: "
+               f"{text_attr(g[name], 'long_name')!r}, expected {label!r}")
+    for i, name in enumerate(axes):
+        scales = [s.name for s in data.dims[i].values()]
+        expect(scales == [g[name].name], f"{r}/data: dimension {i} scales {scales}")
+    for name, obj in g.items():
+        if isinstance(obj, h5py.Dataset) and name != "data":
+            expect(text_attr(obj, "CLASS") == "DIMENSION_SCALE", f"{r}/{name}: no dimension scale")
+
+
 def finish(name):
     """The checker's exit status, after saying what failed."""
     if failures:

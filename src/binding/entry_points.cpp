@@ -6,9 +6,7 @@
 #include "next_description.hpp"
 #include "guarded_entry.hpp"
 #include "array_sizes.hpp"
-#include "next_description.hpp"
 #include "../access/access.hpp"
-#include "../plot/plot.hpp"
 #include "../plot/plot.hpp"
 #include "../transfer/transfer.hpp"
 #include "../detail/say.hpp"
@@ -39,30 +37,47 @@ void dump_entry(const char* entry, const OpenTarget& open_target, const char* pa
                 const void* data, const unsigned int* dim1, const unsigned int* dim2, const unsigned int* dim3,
                 const int* type_code, const int* string_length) {
     if (!valid_element_code(*type_code)) end_process();  // fault-check: dump-bad-code-aborts
+    WriteOutcome outcome;
     // Taken even when the write is then refused: never handed on to a later one.
     const auto description = take_next_description();
+    const OnMismatch mismatch = take_next_replace() ? OnMismatch::kReplace : OnMismatch::kRefuse;
     const std::string path_text = charToString(path, path_length);
     if (!string_length_ok(entry, path_text, *type_code, string_length)) return;
     if (!dump_sizes_ok(entry, path_text, data, *dim1, *dim2, *dim3, element_code_size(*type_code, *string_length)))
         return;
     Hid type = make_element_type(*type_code, *string_length);
     CallTarget file = open_target();
-    if (file.refused()) return;
-    dump_at(file.get(), path_text, data, *dim1, *dim2, *dim3, type.get(), given(description));
-    file.written();
+    if (file.refused()) {
+        outcome.status = VIDEZ5_NO_FILE;
+        return;
+    }
+    const int status = dump_at(file.get(), path_text, data, *dim1, *dim2, *dim3, type.get(), given(description),
+                               mismatch);
+    // A file that failed to open went on to the routines beneath, which said why.
+    const bool opened = file.valid();
+    const int committed = file.written();
+    outcome.reached_file(opened ? status : VIDEZ5_NO_FILE, committed);
 }
 
 template <typename T>
 void plot_entry(const char* entry, const OpenTarget& open_target, const char* path, const unsigned int* path_length,
                 const T* data, const double* x, const double* y, const unsigned int* nx, const unsigned int* ny,
                 std::vector<std::string> titles) {
+    WriteOutcome outcome;
     const auto description = take_next_description();
+    const bool replace = take_next_replace();
     const std::string path_text = charToString(path, path_length);
     if (!plot_sizes_ok(entry, path_text, data, sizeof(T), x, y, *nx, *ny)) return;
     CallTarget file = open_target();
-    if (file.refused()) return;
-    plot_record(file.get(), path_text, data, x, y, nx, ny, titles, given(description));
-    file.written();
+    if (file.refused()) {
+        outcome.status = VIDEZ5_NO_FILE;
+        return;
+    }
+    const int status = plot_record(file.get(), path_text, data, x, y, nx, ny, titles, given(description), replace);
+    // A file that failed to open went on to the routines beneath, which said why.
+    const bool opened = file.valid();
+    const int committed = file.written();
+    outcome.reached_file(opened ? status : VIDEZ5_NO_FILE, committed);
 }
 
 template void plot_entry(const char*, const OpenTarget&, const char*, const unsigned int*, const double*,

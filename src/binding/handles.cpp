@@ -117,11 +117,12 @@ CallTarget CallTarget::held(int handle, const char* entry) {
     return CallTarget(Hid(id, nullptr), handle, true);
 }
 
-void CallTarget::written() {
-    if (!held_) return;
+int CallTarget::written() {
+    if (!held_) return id_.valid() ? close_file(id_.release()) : -1;
     Schedule* schedule = table().schedule_of(handle_);
     if (schedule != nullptr) ++schedule->uncommitted;
-    if (schedule == nullptr || schedule->due()) commit_now(handle_);
+    if (schedule == nullptr || schedule->due()) return commit_now(handle_);
+    return 0;
 }
 
 }  // namespace videz5::detail

@@ -45,8 +45,10 @@ public:
     // by name for another reason goes on to the routines beneath, which say
     // what failed.)
     bool refused() const { return (held_ && !valid()) || gave_up_; }
-    // After the call changed the file: a held file is committed as its schedule says.
-    void written();
+    // After the call changed the file: a held file is committed as its
+    // schedule says, a file opened by name is closed now, which commits it.
+    // Negative when that commit failed: the call's changes may be lost.
+    int written();
 
 private:
     CallTarget(Hid id, int handle, bool held) : id_(std::move(id)), handle_(handle), held_(held) {}

@@ -6,6 +6,7 @@
 #include "videz5_c.h"
 #include "bodies.hpp"
 #include "guarded_entry.hpp"
+#include "next_description.hpp"
 #include "../detail/say.hpp"
 
 namespace {
@@ -67,9 +68,14 @@ void ftoc_printh5_id_(const int* file_id, const char* path, const unsigned int* 
         else if (*type_code == VIDEZ5_INT)
             videz5::detail::plot_entry(entry, held(file_id, entry), path, path_length, static_cast<const int*>(data),
                                        x, y, nx, ny, std::move(titles));
-        else
+        else {
+            // Refused as the record bodies refuse: nothing pending handed on.
+            const videz5::detail::WriteOutcome refused;
+            videz5::detail::take_next_description();
+            videz5::detail::take_next_replace();
             videz5::detail::say(std::string("INVALID TYPE CODE IN ") + entry + "( " +
                                 charToString(path, path_length) + ", " + std::to_string(*type_code) + " )");
+        }
     });
 }
 

@@ -15,6 +15,27 @@ namespace videz5::detail {
 // on to a later one. Empty when none was given.
 std::optional<Description> take_next_description();
 
+// Whether ftoc_replace_next_ asked the calling thread's next write to replace
+// a dataset or record of another shape; taken, and so cleared, by every
+// write entry in the same way as the description.
+bool take_next_replace();
+
+// Keeps the outcome of a write entry for ftoc_last_write_status_ whichever
+// way the entry returns: VIDEZ5_WRITE_REFUSED unless the entry says otherwise.
+class WriteOutcome {
+public:
+    WriteOutcome() = default;
+    WriteOutcome(const WriteOutcome&) = delete;
+    WriteOutcome& operator=(const WriteOutcome&) = delete;
+    ~WriteOutcome();
+    // The status of a write that reached the file: what the write gave, or
+    // VIDEZ5_WRITE_FAILED when its commit (committed) failed after it.
+    void reached_file(int write, int committed) {
+        status = write != VIDEZ5_OK ? write : committed < 0 ? VIDEZ5_WRITE_FAILED : VIDEZ5_OK;
+    }
+    int status = VIDEZ5_WRITE_REFUSED;  // fault-check: write-status-told
+};
+
 // The description as the layers below take it: null when there is none.
 inline const Description* given(const std::optional<Description>& description) {
     return description ? &*description : nullptr;

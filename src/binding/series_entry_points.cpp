@@ -10,11 +10,14 @@
 #include "../detail/say.hpp"
 
 #include <string>
+#include <utility>
 
 namespace videz5::detail {
 namespace {
 
 thread_local std::optional<Description> next_description;
+thread_local bool next_replace = false;
+thread_local int last_write_status = VIDEZ5_OK;
 
 }  // namespace
 
@@ -24,9 +27,15 @@ std::optional<Description> take_next_description() {
     return taken;
 }
 
+bool take_next_replace() { return std::exchange(next_replace, false); }
+
+WriteOutcome::~WriteOutcome() { last_write_status = status; }
+
 void append_entry(const char* entry, const OpenTarget& open_target, const char* path, const unsigned int* path_length,
                   const void* data, const unsigned int* dim1, const unsigned int* dim2, const int* type_code) {
+    WriteOutcome outcome;
     const auto description = take_next_description();
+    take_next_replace();  // a series only grows: never handed on to a later write
     const std::string path_text = charToString(path, path_length);
     if (*type_code != VIDEZ5_DOUBLE && *type_code != VIDEZ5_INT) {
         say(std::string("INVALID TYPE CODE IN ") + entry + "( " + path_text + ", " + std::to_string(*type_code) +
@@ -36,9 +45,16 @@ void append_entry(const char* entry, const OpenTarget& open_target, const char* 
     if (!dump_sizes_ok(entry, path_text, data, *dim1, *dim2, 0, element_code_size(*type_code, 0))) return;
     Hid type = make_element_type(*type_code, 0);
     CallTarget file = open_target();
-    if (file.refused()) return;
-    append_at(entry, file.get(), path_text, data, *dim1, *dim2, type.get(), description ? *description : Description{});
-    file.written();
+    if (file.refused()) {
+        outcome.status = VIDEZ5_NO_FILE;
+        return;
+    }
+    const int status = append_at(entry, file.get(), path_text, data, *dim1, *dim2, type.get(),
+                                 description ? *description : Description{});
+    // A file that failed to open went on to the routines beneath, which said why.
+    const bool opened = file.valid();
+    const int committed = file.written();
+    outcome.reached_file(opened ? status : VIDEZ5_NO_FILE, committed);
 }
 
 }  // namespace videz5::detail
@@ -58,6 +74,10 @@ void ftoc_describe_next_(const char* units, const unsigned int* units_length, co
             videz5::detail::next_description = std::move(d);
     });
 }
+
+void ftoc_replace_next_() { videz5::detail::next_replace = true; }
+
+void ftoc_last_write_status_(int* status) { *status = videz5::detail::last_write_status; }
 
 void ftoc_h5append_data_(const char* name, const unsigned int* name_length, const char* path,
                          const unsigned int* path_length, const void* data, const unsigned int* dim1,

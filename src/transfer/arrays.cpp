@@ -142,16 +142,17 @@ int open_for_read(hid_t loc_id, const std::string& path, const std::vector<hsize
 }
 
 int dump_at(hid_t loc_id, const std::string& path, const void* data, unsigned int dim1, unsigned int dim2,
-            unsigned int dim3, hid_t type_id, const Description* description) {
+            unsigned int dim3, hid_t type_id, const Description* description, OnMismatch mismatch) {
     PathWalk walk(loc_id, path, 0, true);
     // The same list that the checked read compares a buffer's sizes against.
     const std::vector<hsize_t> dims = dump_dims(dim1, dim2, dim3);
     const char* name = walk.last_component().c_str();
-    const int status = H5LTmake_dataset_sane(walk.deepest(), name, static_cast<int>(dims.size()), dims.data(),
-                                             type_id, data);
+    DatasetWrite write(walk.deepest(), name, static_cast<int>(dims.size()), dims.data(), type_id, data, mismatch);
+    const int status = write_status(write.refused(), write.refused() ? -1 : write.carry_out());
     // A refused write keeps what the dataset said about itself too.
-    if (status < 0 || description == nullptr) return status;
-    return describe_at(walk.deepest(), name, description->units, description->long_name);
+    if (status != VIDEZ5_OK || description == nullptr) return status;
+    return describe_at(walk.deepest(), name, description->units, description->long_name) < 0 ? VIDEZ5_WRITE_FAILED
+                                                                                              : VIDEZ5_OK;
 }
 
 herr_t read_at(hid_t loc_id, const std::string& path, void* buffer, hid_t type_id) {

@@ -42,6 +42,46 @@ void refuse(const std::string& name, const std::string& reason) {
     say(reason);
 }
 
+// An attribute held in memory while its dataset is replaced.
+struct CarriedAttribute {
+    std::string name;
+    videz5::detail::Hid type, space;
+    std::vector<unsigned char> bytes;
+};
+
+// The attributes of a dataset that go over to its replacement: those whose
+// values are plain bytes. The dimension-scale ones hold references to the
+// objects of the old layout, and variable-length values point into memory
+// HDF5 would have to free, so both stay behind.
+herr_t carry_attribute(hid_t dataset, const char* name, const H5A_info_t*, void* carried_list) {
+    using namespace videz5::detail;
+    static const char* const kScaleNames[] = {"CLASS", "NAME", "REFERENCE_LIST", "DIMENSION_LIST"};
+    for (const char* scale_name : kScaleNames)
+        if (std::string(name) == scale_name) return 0;
+    Hid attribute(H5Aopen(dataset, name, H5P_DEFAULT), H5Aclose);
+    CarriedAttribute carried{name, own_type(H5Aget_type(attribute.get())), own_space(H5Aget_space(attribute.get())),
+                             {}};
+    if (!attribute.valid() || !carried.type.valid() || !carried.space.valid()) return -1;
+    if (H5Tdetect_class(carried.type.get(), H5T_VLEN) != 0 || H5Tdetect_class(carried.type.get(), H5T_REFERENCE) != 0 ||
+        H5Tis_variable_str(carried.type.get()) != 0)
+        return 0;
+    const hssize_t count = H5Sget_simple_extent_npoints(carried.space.get());
+    if (count < 0) return -1;
+    carried.bytes.resize(static_cast<std::size_t>(count) * H5Tget_size(carried.type.get()));
+    if (H5Aread(attribute.get(), carried.type.get(), carried.bytes.data()) < 0) return -1;
+    static_cast<std::vector<CarriedAttribute>*>(carried_list)->push_back(std::move(carried));
+    return 0;
+}
+
+int put_attributes(hid_t dataset, const std::vector<CarriedAttribute>& carried) {
+    for (const CarriedAttribute& a : carried) {
+        videz5::detail::Hid attribute(
+            H5Acreate2(dataset, a.name.c_str(), a.type.get(), a.space.get(), H5P_DEFAULT, H5P_DEFAULT), H5Aclose);
+        if (!attribute.valid() || H5Awrite(attribute.get(), a.type.get(), a.bytes.data()) < 0) return -1;
+    }
+    return 0;
+}
+
 }  // namespace
 
 int H5LTmake_dataset_sane(hid_t loc_id, const char* dset_name, int rank, const hsize_t* dims, hid_t type_id,
@@ -52,14 +92,14 @@ int H5LTmake_dataset_sane(hid_t loc_id, const char* dset_name, int rank, const h
 namespace videz5::detail {
 
 DatasetWrite::DatasetWrite(hid_t loc_id, const char* name, int rank, const hsize_t* dims, hid_t type_id,
-                           const void* buffer, bool may_grow, bool absent)
+                           const void* buffer, OnMismatch mismatch, bool absent)
     : loc_id_(loc_id),
       name_(name != nullptr ? name : ""),
       rank_(rank),
       dims_(dims),
       type_id_(type_id),
       buffer_(buffer),
-      action_(plan(may_grow, absent)) {}
+      action_(plan(mismatch, absent)) {}
 
 DatasetWrite::DatasetWrite(hid_t loc_id, const char* name, int rank, const hsize_t* dims, hid_t type_id,
                            const void* buffer, const SharedWrite& shared)
@@ -70,9 +110,9 @@ DatasetWrite::DatasetWrite(hid_t loc_id, const char* name, int rank, const hsize
       type_id_(type_id),
       buffer_(buffer),
       shared_(&shared),
-      action_(plan(false)) {}
+      action_(plan(OnMismatch::kRefuse)) {}
 
-DatasetWrite::Action DatasetWrite::plan(bool may_grow, bool absent) {
+DatasetWrite::Action DatasetWrite::plan(OnMismatch mismatch, bool absent) {
     if (buffer_ == nullptr) {
         print_call_dump(loc_id_, name_, rank_, dims_, type_id_);
         return Action::kRefuse;
@@ -105,7 +145,10 @@ DatasetWrite::Action DatasetWrite::plan(bool may_grow, bool absent) {
         say(std::string("ERROR: H5Dget_space(): Failed to read the shape of dataset ") + name_ + "!");
         return Action::kRefuse;
     }
+    // Asked for: a dataset of another shape gives way to the new one whole.
+    const bool replace = mismatch == OnMismatch::kReplace;
     if (stored_rank != rank_) {  // fault-check: refuse-changed-rank
+        if (replace) return Action::kReplace;
         refuse(name_, "rank of existing dataset is " + std::to_string(stored_rank) + " and new rank is = " +
                           std::to_string(rank_));
         return Action::kRefuse;
@@ -113,6 +156,7 @@ DatasetWrite::Action DatasetWrite::plan(bool may_grow, bool absent) {
     std::size_t count = 1;
     for (int i = 0; i < rank_; ++i) {
         if (stored[i] != dims_[i]) {  // fault-check: refuse-changed-size
+            if (replace) return Action::kReplace;  // fault-check: replace-changes-shape
             const std::string dim = "dim[" + std::to_string(i) + "]";
             refuse(name_, dim + " of existing dataset is " + std::to_string(stored[i]) + " and new " + dim + " is " +
                               std::to_string(dims_[i]));
@@ -129,8 +173,9 @@ DatasetWrite::Action DatasetWrite::plan(bool may_grow, bool absent) {
     // Every rank checks its own block; all of them overwrite, or none.
     if (shared_ != nullptr) exact = shared_->agree(exact);
     if (exact) return Action::kOverwrite;
+    if (replace) return Action::kReplace;
     // fault-check: longer-title-kept
-    if (may_grow && stored_type.valid() && rank_ == 1 && count == 1 && H5Tget_class(stored_type.get()) == H5T_STRING &&
+    if (mismatch == OnMismatch::kLongerText && stored_type.valid() && rank_ == 1 && count == 1 && H5Tget_class(stored_type.get()) == H5T_STRING &&
         H5Tis_variable_str(stored_type.get()) == 0 && H5Tget_class(type_id_) == H5T_STRING)
         return Action::kReplace;
     refuse(name_, "type of existing dataset is " +
@@ -145,15 +190,22 @@ int DatasetWrite::carry_out() {
             return -1;
         case Action::kCreate:
             return create();
-        case Action::kReplace:
+        case Action::kReplace: {
             // Unlinked and made anew in one commit of the file: readers see
-            // the old text or the new one.
+            // the old dataset or the new one.
+            std::vector<CarriedAttribute> carried;
+            hsize_t at = 0;
+            if (H5Aiterate2(dataset_.get(), H5_INDEX_NAME, H5_ITER_INC, &at, carry_attribute, &carried) < 0) return -1;
             dataset_.reset();
             if (H5Ldelete(loc_id_, name_, H5P_DEFAULT) < 0) {
                 say(std::string("ERROR: H5Ldelete(): Failed to replace dataset ") + name_ + "!");
                 return -1;
             }
-            return create();
+            Hid made;
+            // fault-check: replaced-keeps-attributes
+            if (create(&made) < 0 || put_attributes(made.get(), carried) < 0) return -1;
+            return H5Dclose(made.release());
+        }
         case Action::kOverwrite:
             break;
     }
@@ -174,7 +226,7 @@ herr_t DatasetWrite::write(hid_t dataset) const {
 // its 272 bytes, which files of many small datasets would carry unused (an
 // attribute added later still fits, in a continuation of the header). For a
 // shared write each rank then writes its own block.
-int DatasetWrite::create() {
+int DatasetWrite::create(Hid* made) {
     Hid space = own_space(H5Screate_simple(rank_, dims_, nullptr));
     Hid properties = Hid(H5Pcreate(H5P_DATASET_CREATE), H5Pclose);
     if (!properties.valid() || H5Pset_dset_no_attrs_hint(properties.get(), 1) < 0) return -1;
@@ -182,6 +234,10 @@ int DatasetWrite::create() {
                                                          properties.get(), H5P_DEFAULT)
                                             : H5I_INVALID_HID);
     if (!dataset.valid() || write(dataset.get()) < 0) return -1;
+    if (made != nullptr) {
+        *made = std::move(dataset);
+        return 0;
+    }
     return H5Dclose(dataset.release());
 }
 

@@ -194,12 +194,12 @@ int append_at(const char* entry, hid_t loc_id, const std::string& path, const vo
     const htri_t exists = H5Lexists(group, name, H5P_DEFAULT);
     if (exists < 0) {
         say(std::string("ERROR: H5Lexists(): Failed to look up dataset ") + name + "!");
-        return -1;
+        return VIDEZ5_WRITE_FAILED;
     }
     // Every call opens the series anew, so HDF5's chunk cache would only read
     // a partly filled chunk whole and write it back whole for one step.
     Hid access(H5Pcreate(H5P_DATASET_ACCESS), H5Pclose);
-    if (!access.valid() || H5Pset_chunk_cache(access.get(), 0, 0, 1.0) < 0) return -1;
+    if (!access.valid() || H5Pset_chunk_cache(access.get(), 0, 0, 1.0) < 0) return VIDEZ5_WRITE_FAILED;
 
     std::optional<UnseenRawWrites> unseen;  // outlives the dataset, closed first
     Hid create;
@@ -209,7 +209,7 @@ int append_at(const char* entry, hid_t loc_id, const std::string& path, const vo
         dataset = create_series(group, name, step, type_id, access.get());
         if (!dataset.valid()) {
             say(std::string("ERROR: H5Dcreate2(): Failed to create dataset ") + name + "!");
-            return -1;
+            return VIDEZ5_WRITE_FAILED;
         }
     } else {
         {
@@ -218,17 +218,17 @@ int append_at(const char* entry, hid_t loc_id, const std::string& path, const vo
         }
         if (!dataset.valid()) {
             refuse_step("NOT A SERIES", entry, path, "not a dataset");
-            return -1;
+            return VIDEZ5_WRITE_REFUSED;
         }
         create = Hid(H5Dget_create_plist(dataset.get()), H5Pclose);
         const hssize_t steps = stored_steps(entry, path, dataset.get(), create.get(), step, type_id);
-        if (steps < 0) return -1;
+        if (steps < 0) return VIDEZ5_WRITE_REFUSED;
         at = static_cast<hsize_t>(steps);
         std::vector<hsize_t> grown{at + 1};
         grown.insert(grown.end(), step.begin(), step.end());
         if (H5Dset_extent(dataset.get(), grown.data()) < 0) {
             say(std::string("ERROR: H5Dset_extent(): Failed to extend dataset ") + name + "!");
-            return -1;
+            return VIDEZ5_WRITE_FAILED;
         }
     }
     if (write_step(dataset.get(), create.get(), at, step, type_id, data, unseen) < 0) {
@@ -242,9 +242,9 @@ int append_at(const char* entry, hid_t loc_id, const std::string& path, const vo
             dataset.reset();
             H5Ldelete(group, name, H5P_DEFAULT);
         }
-        return -1;
+        return VIDEZ5_WRITE_FAILED;
     }
-    return describe(dataset.get(), description.units, description.long_name);
+    return describe(dataset.get(), description.units, description.long_name) < 0 ? VIDEZ5_WRITE_FAILED : VIDEZ5_OK;
 }
 
 }  // namespace videz5::detail

@@ -34,7 +34,7 @@ int dump_strings(hid_t loc_id, const std::vector<std::string>& names, const std:
     for (std::size_t i = 0; i < names.size(); ++i) {
         const Hid type = string_type_for(values[i]);
         // A text longer than the stored one replaces its dataset instead of being cut.
-        if (DatasetWrite(loc_id, names[i].c_str(), 1, &one, type.get(), values[i].c_str(), true).carry_out() < 0)
+        if (DatasetWrite(loc_id, names[i].c_str(), 1, &one, type.get(), values[i].c_str(), OnMismatch::kLongerText).carry_out() < 0)
             status = -1;
     }
     return status;

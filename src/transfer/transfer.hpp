@@ -49,11 +49,19 @@ struct Description {
     std::string units, long_name, x_units, y_units;
 };
 
+// What a write does with a stored dataset that cannot take the new values in
+// place (another shape, or a type that would change them): refuse it; for a
+// one-element text, replace it with a longer one rather than cut the text;
+// or replace any such dataset with one of the new shape and type.
+enum class OnMismatch { kRefuse, kLongerText, kReplace };
+
 // The array dump and read at a path, as h5dump_data and h5read_data, with
-// what happened: the guarded write's status, the read's. The dump also
-// writes the description's units and long_name on the dataset it wrote.
+// what happened: VIDEZ5_OK, VIDEZ5_WRITE_REFUSED (told, nothing changed) or
+// VIDEZ5_WRITE_FAILED for the dump, the read's status. The dump also writes
+// the description's units and long_name on the dataset it wrote.
 int dump_at(hid_t loc_id, const std::string& path, const void* data, unsigned int dim1, unsigned int dim2,
-            unsigned int dim3, hid_t type_id, const Description* description = nullptr);
+            unsigned int dim3, hid_t type_id, const Description* description = nullptr,
+            OnMismatch mismatch = OnMismatch::kRefuse);
 herr_t read_at(hid_t loc_id, const std::string& path, void* buffer, hid_t type_id);
 
 // The checks of the checked read: the dataset at path, opened into dataset,
@@ -90,25 +98,28 @@ struct SharedWrite {
 // sizes, type and buffer must outlive the object.
 class DatasetWrite {
 public:
-    // may_grow: a one-element fixed-length string dataset too short for the
-    // new text is replaced by one of the new size rather than refused.
     // absent: the caller knows that nothing stands under the name (a group it
-    // has just created), so the lookup is spared.
+    // has just created), so the lookup is spared. A replaced dataset's
+    // attributes go over to the new one, but for the dimension-scale ones,
+    // which name the old objects.
     DatasetWrite(hid_t loc_id, const char* name, int rank, const hsize_t* dims, hid_t type_id, const void* buffer,
-                 bool may_grow = false, bool absent = false);
+                 OnMismatch mismatch = OnMismatch::kRefuse, bool absent = false);
     // The same for one rank's block of a shared write (no replacing).
     DatasetWrite(hid_t loc_id, const char* name, int rank, const hsize_t* dims, hid_t type_id, const void* buffer,
                  const SharedWrite& shared);
 
     bool refused() const { return action_ == Action::kRefuse; }
+    // Whether carry_out makes a new dataset (created, or replaced): its
+    // attributes are then the carried ones alone.
+    bool makes_new() const { return action_ == Action::kCreate || action_ == Action::kReplace; }
     // Creates, overwrites in place or replaces; the guarded write's status.
     int carry_out();
 
 private:
     enum class Action { kCreate, kOverwrite, kReplace, kRefuse };
-    Action plan(bool may_grow, bool absent = false);
+    Action plan(OnMismatch mismatch, bool absent = false);
     herr_t write(hid_t dataset) const;
-    int create();
+    int create(Hid* made = nullptr);
 
     hid_t loc_id_;
     const char* name_;
@@ -120,6 +131,13 @@ private:
     Hid dataset_;  // the stored dataset, for an overwrite
     Action action_;
 };
+
+// The VIDEZ5_ status of a write that was planned: refused, or carried out
+// with this result.
+inline int write_status(bool refused, int carried_out) {
+    if (refused) return VIDEZ5_WRITE_REFUSED;
+    return carried_out < 0 ? VIDEZ5_WRITE_FAILED : VIDEZ5_OK;
+}
 
 // The string datasets of h5dump_str_dataset: 0, or negative when an entry was
 // refused or failed (the later entries are written all the same).
@@ -160,7 +178,8 @@ int describe_at(hid_t loc_id, const char* name, const std::string& units, const 
 // to the series at path, creating it (and its groups) at the first step. A
 // series is chunked and unlimited along its slowest dimension, the steps; a
 // step of another shape or element type, or a dataset that is no series, is
-// refused with one line naming entry, and the stored steps stay. 0 or negative.
+// refused with one line naming entry, and the stored steps stay. VIDEZ5_OK,
+// VIDEZ5_WRITE_REFUSED or VIDEZ5_WRITE_FAILED.
 int append_at(const char* entry, hid_t loc_id, const std::string& path, const void* data, unsigned int dim1,
               unsigned int dim2, hid_t type_id, const Description& description);
 

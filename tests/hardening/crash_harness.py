@@ -62,7 +62,8 @@ def paths_of(c):
         return ["fixed/field"]
     if op in (2, 4):
         r = record_of(c, "plots/p", 5) if op == 2 else record_of(c, "iplots/q", 3)
-        return [r + "/" + n for n in ("data", "Y", "X", "title", "xtitle", "ytitle")]
+        # The viewer group links the record's own "data", "Y" and "X": they must stay the same.
+        return [r + "/" + n for n in ("data", "Y", "X", "title", "xtitle", "ytitle", "plot/data", "plot/Y", "plot/X")]
     if op == 3:
         return [f"text/t{c}"]
     if op == 5:
@@ -81,22 +82,27 @@ def expected(c):
         return {"fixed/field": (c + np.arange(1, 20001) / 1e6).reshape(100, 200)}
     if op == 2:
         r = record_of(c, "plots/p", 5)
-        return {r + "/data": (c + np.arange(1, 193) / 1000.0).reshape(12, 16), r + "/Y": y[:12], r + "/X": x,
-                r + "/title": np.array([f"step{c:06d}".encode()]),
-                r + "/xtitle": np.array([b"x"]), r + "/ytitle": np.array([b"y"])}
+        return with_viewer(r, {r + "/data": (c + np.arange(1, 193) / 1000.0).reshape(12, 16), r + "/Y": y[:12],
+                               r + "/X": x, r + "/title": np.array([f"step{c:06d}".encode()]),
+                               r + "/xtitle": np.array([b"x"]), r + "/ytitle": np.array([b"y"])})
     if op == 3:
         return {f"text/t{c}": np.array([f"c{c}-w{k}".ljust(12).encode() for k in range(1, 5)])}
     if op == 4:
-        r = record_of(c, "iplots/q", 3)
-        return {r + "/data": c * 10 + np.arange(1, 11), r + "/Y": y[:10], r + "/X": x[:1],
-                r + "/title": np.array([b"counts"]), r + "/xtitle": np.array([b"i"]),
-                r + "/ytitle": np.array([b"n"])}
+        # Replaced: 10 values in one cycle, 12 in the next.
+        r, n = record_of(c, "iplots/q", 3), 10 if ((c - 1) // 7) % 2 == 0 else 12
+        return with_viewer(r, {r + "/data": c * 10 + np.arange(1, n + 1), r + "/Y": y[:n], r + "/X": x[:1],
+                               r + "/title": np.array([b"counts"]), r + "/xtitle": np.array([b"i"]),
+                               r + "/ytitle": np.array([b"n"])})
     if op == 5:
         return {f"held/h{c}": None}
     # The series as they stand after call c: one step per call 7, 14, ... up to c.
     steps = np.arange(7, c + 1, 7)
     return {"series/energy": steps + 0.25,
             "series/frames": (steps[:, None] + np.arange(1, 14401) / 1e5).reshape(-1, 120, 120)}
+
+
+def with_viewer(r, values):
+    return dict(values, **{f"{r}/plot/{n}": values[f"{r}/{n}"] for n in ("data", "Y", "X")})
 
 
 MISSING = object()  # what an unlisted or unreadable path holds: it matches nothing

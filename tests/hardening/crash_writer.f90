@@ -23,7 +23,7 @@ program crash_writer
   character(len=32) :: path
   character(len=12) :: words(4), title
   double precision :: small(12, 6), field(200, 100), data(16, 12), x(16), y(16), frame(120, 120)
-  integer :: counts(10), calls = 1000000, first = 1, writer = 0, held = 0, c, i, fid, gid, hid, rank, dims(3)
+  integer :: counts(12), n, calls = 1000000, first = 1, writer = 0, held = 0, c, i, fid, gid, hid, rank, dims(3)
   logical :: go
 
   ! A slash ends the list: missing arguments keep their defaults.
@@ -84,14 +84,16 @@ program crash_writer
       end do
       write(path, '(a,i0)') 'text/t', c
       call put(trim(path), words, 4, 0, 0, VIDEZ5_STRING, 12)
-    case (4)  ! one of three int plot records rewritten in place
-      counts = [(c * 10 + i, i = 1, 10)]
+    case (4)  ! one of three int plot records replaced, 10 and 12 values in turns
+      n = merge(10, 12, mod((c - 1) / 7, 2) == 0)
+      counts = [(c * 10 + i, i = 1, 12)]
       write(path, '(a,i0)') 'iplots/q', mod((c - 1) / 6, 3)
+      call ftoc_replace_next()
       if (held > 0) then
-        call ftoc_printh5_id(hid, trim(path), len_trim(path), counts, VIDEZ5_INT, x, y, 10, 1, 1, 'counts', 6, &
+        call ftoc_printh5_id(hid, trim(path), len_trim(path), counts, VIDEZ5_INT, x, y, n, 1, 1, 'counts', 6, &
                              'i', 1, 'n', 1)
       else
-        call ftoc_printh5_int(f, len(f), trim(path), len_trim(path), counts, x, y, 10, 1, 'counts', 6, 'i', 1, 'n', 1)
+        call ftoc_printh5_int(f, len(f), trim(path), len_trim(path), counts, x, y, n, 1, 'counts', 6, 'i', 1, 'n', 1)
       end if
     case (5)  ! a group made through held handles
       fid = hid

@@ -90,5 +90,5 @@ with tempfile.TemporaryDirectory(prefix="videz5-mpi-") as d:
             else:
                 expect(False, f"{path}: no serial dump")
         expect("mismatch" not in par, "a refused dump left something behind")
-        expect(sorted(par["plots/p"].keys()) == ["X", "Y", "data", "title", "xtitle", "ytitle"], "plot record")
+        expect(sorted(par["plots/p"].keys()) == ["X", "Y", "data", "plot", "title", "xtitle", "ytitle"], "plot record")
 sys.exit(finish(f"mpi on {n} ranks"))
