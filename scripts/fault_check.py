@@ -50,7 +50,7 @@ FAULTS = [
     ("plot-axes-in-place", "a plot record's axes swapped",
      "H5T_NATIVE_DOUBLE, y, numbers, fresh);", "H5T_NATIVE_DOUBLE, x, numbers, fresh);"),
     ("nxdata-axes-order", "the NXdata axes in the wrong order",
-     'std::vector<std::string>{"Y", "X"}', 'std::vector<std::string>{"X", "Y"}'),
+     'Names{"Y", "X"}', 'Names{"X", "Y"}'),
     ("scales-follow-layout", "a record's dimension scales on the wrong axis",
      "H5DSattach_scale(data.get(), y.get(), 0)", "H5DSattach_scale(data.get(), x.get(), 0)"),
     ("viewer-follows-replace", "a replaced record's viewer group keeps the old datasets",

@@ -47,16 +47,10 @@ void dump_entry(const char* entry, const OpenTarget& open_target, const char* pa
         return;
     Hid type = make_element_type(*type_code, *string_length);
     CallTarget file = open_target();
-    if (file.refused()) {
-        outcome.status = VIDEZ5_NO_FILE;
-        return;
-    }
+    if (outcome.no_file(file)) return;
     const int status = dump_at(file.get(), path_text, data, *dim1, *dim2, *dim3, type.get(), given(description),
                                mismatch);
-    // A file that failed to open went on to the routines beneath, which said why.
-    const bool opened = file.valid();
-    const int committed = file.written();
-    outcome.reached_file(opened ? status : VIDEZ5_NO_FILE, committed);
+    outcome.reached_file(file, status);
 }
 
 template <typename T>
@@ -69,15 +63,9 @@ void plot_entry(const char* entry, const OpenTarget& open_target, const char* pa
     const std::string path_text = charToString(path, path_length);
     if (!plot_sizes_ok(entry, path_text, data, sizeof(T), x, y, *nx, *ny)) return;
     CallTarget file = open_target();
-    if (file.refused()) {
-        outcome.status = VIDEZ5_NO_FILE;
-        return;
-    }
+    if (outcome.no_file(file)) return;
     const int status = plot_record(file.get(), path_text, data, x, y, nx, ny, titles, given(description), replace);
-    // A file that failed to open went on to the routines beneath, which said why.
-    const bool opened = file.valid();
-    const int committed = file.written();
-    outcome.reached_file(opened ? status : VIDEZ5_NO_FILE, committed);
+    outcome.reached_file(file, status);
 }
 
 template void plot_entry(const char*, const OpenTarget&, const char*, const unsigned int*, const double*,

@@ -4,6 +4,7 @@
 // lists write them in the same file open as the data.
 #pragma once
 
+#include "handles.hpp"
 #include "../transfer/transfer.hpp"
 
 #include <optional>
@@ -28,9 +29,19 @@ public:
     WriteOutcome(const WriteOutcome&) = delete;
     WriteOutcome& operator=(const WriteOutcome&) = delete;
     ~WriteOutcome();
-    // The status of a write that reached the file: what the write gave, or
-    // VIDEZ5_WRITE_FAILED when its commit (committed) failed after it.
-    void reached_file(int write, int committed) {
+    // Whether the call stops at its file, refused (and told) by open_target.
+    bool no_file(const CallTarget& file) {
+        if (file.refused()) status = VIDEZ5_NO_FILE;
+        return file.refused();
+    }
+    // Commits (held) or closes (by name) the file the write went to; the
+    // status is then what the write gave, or VIDEZ5_WRITE_FAILED when the
+    // commit failed. A file that failed to open went on to the routines
+    // beneath, which said why: VIDEZ5_NO_FILE.
+    void reached_file(CallTarget& file, int write) {
+        const bool opened = file.valid();
+        const int committed = file.written();
+        if (!opened) write = VIDEZ5_NO_FILE;
         status = write != VIDEZ5_OK ? write : committed < 0 ? VIDEZ5_WRITE_FAILED : VIDEZ5_OK;
     }
     int status = VIDEZ5_WRITE_REFUSED;  // fault-check: write-status-told

@@ -45,16 +45,10 @@ void append_entry(const char* entry, const OpenTarget& open_target, const char* 
     if (!dump_sizes_ok(entry, path_text, data, *dim1, *dim2, 0, element_code_size(*type_code, 0))) return;
     Hid type = make_element_type(*type_code, 0);
     CallTarget file = open_target();
-    if (file.refused()) {
-        outcome.status = VIDEZ5_NO_FILE;
-        return;
-    }
+    if (outcome.no_file(file)) return;
     const int status = append_at(entry, file.get(), path_text, data, *dim1, *dim2, type.get(),
                                  description ? *description : Description{});
-    // A file that failed to open went on to the routines beneath, which said why.
-    const bool opened = file.valid();
-    const int committed = file.written();
-    outcome.reached_file(opened ? status : VIDEZ5_NO_FILE, committed);
+    outcome.reached_file(file, status);
 }
 
 }  // namespace videz5::detail

@@ -97,20 +97,19 @@ int present_record(hid_t record, const RecordChanges& changes) {
 
     // A "plot" that this library did not make is left alone, and the record
     // then has no viewer group.
-    bool viewer_exists = false;
+    Hid viewer;
     if (!changes.fresh) {
         const htri_t exists = H5Lexists(record, kViewer, H5P_DEFAULT);
         status.check(exists);
-        viewer_exists = exists > 0;
-        if (viewer_exists) {
-            Hid viewer = own_object(H5Oopen(record, kViewer, H5P_DEFAULT));
+        if (exists > 0) {
+            viewer = own_object(H5Oopen(record, kViewer, H5P_DEFAULT));
             if (!viewer.valid() || H5Iget_type(viewer.get()) != H5I_GROUP || H5Aexists(viewer.get(), "NX_class") <= 0)
                 return status.failed ? -1 : 0;
         }
     }
     // A record without a viewer group yet (new, or written before viewers
     // were served) gets all of it.
-    const bool whole = !viewer_exists;
+    const bool whole = !viewer.valid();
     const bool relink = whole || changes.new_axes;  // fault-check: viewer-follows-replace
 
     if (relink) attach_scales(status, record, changes.rank);
@@ -138,7 +137,6 @@ int present_record(hid_t record, const RecordChanges& changes) {
         }
     }
 
-    Hid viewer;
     if (whole) {
         viewer = own_group(H5Gcreate2(record, kViewer, H5P_DEFAULT, H5P_DEFAULT, H5P_DEFAULT));
         status.check(viewer.valid() ? 0 : -1);
@@ -150,15 +148,11 @@ int present_record(hid_t record, const RecordChanges& changes) {
         if (!changes.fresh)
             for (const char* old : {"NX_class", "signal", "axes"}) delete_attribute_if_present(status, record, old);
         status.check(write_string_attribute(record, "default", {kViewer}, false, changes.fresh));
-    } else if (relink || titled) {
-        viewer = own_group(H5Gopen2(record, kViewer, H5P_DEFAULT));
-        status.check(viewer.valid() ? 0 : -1);
-        if (!viewer.valid()) return -1;
     }
     if (relink) {
         using Names = std::vector<std::string>;
         // fault-check: nxdata-axes-order
-        const Names axes = changes.rank == 1 ? Names{"Y"} : std::vector<std::string>{"Y", "X"};
+        const Names axes = changes.rank == 1 ? Names{"Y"} : Names{"Y", "X"};
         status.check(write_string_attribute(viewer.get(), "axes", axes, true, whole));
         // Hard links: the same objects, whatever the record is renamed or moved to.
         for (const char* name : kAxes) {
@@ -169,9 +163,9 @@ int present_record(hid_t record, const RecordChanges& changes) {
     if (titled || relink) {
         // A scalar text; one of another length replaces it whole.
         const Hid type = string_type_for(titles[0]);
-        DatasetWrite write(viewer.get(), "title", 0, nullptr, type.get(), titles[0].c_str(), OnMismatch::kReplace,
-                           whole);
-        status.check(write.refused() ? -1 : write.carry_out());
+        status.check(DatasetWrite(viewer.get(), "title", 0, nullptr, type.get(), titles[0].c_str(),
+                                  OnMismatch::kReplace, whole)
+                         .carry_out());
     }
     return status.failed ? -1 : 0;
 }

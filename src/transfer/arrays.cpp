@@ -147,8 +147,9 @@ int dump_at(hid_t loc_id, const std::string& path, const void* data, unsigned in
     // The same list that the checked read compares a buffer's sizes against.
     const std::vector<hsize_t> dims = dump_dims(dim1, dim2, dim3);
     const char* name = walk.last_component().c_str();
-    DatasetWrite write(walk.deepest(), name, static_cast<int>(dims.size()), dims.data(), type_id, data, mismatch);
-    const int status = write_status(write.refused(), write.refused() ? -1 : write.carry_out());
+    const int status =
+        DatasetWrite(walk.deepest(), name, static_cast<int>(dims.size()), dims.data(), type_id, data, mismatch)
+            .outcome();
     // A refused write keeps what the dataset said about itself too.
     if (status != VIDEZ5_OK || description == nullptr) return status;
     return describe_at(walk.deepest(), name, description->units, description->long_name) < 0 ? VIDEZ5_WRITE_FAILED

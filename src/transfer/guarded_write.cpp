@@ -175,8 +175,9 @@ DatasetWrite::Action DatasetWrite::plan(OnMismatch mismatch, bool absent) {
     if (exact) return Action::kOverwrite;
     if (replace) return Action::kReplace;
     // fault-check: longer-title-kept
-    if (mismatch == OnMismatch::kLongerText && stored_type.valid() && rank_ == 1 && count == 1 && H5Tget_class(stored_type.get()) == H5T_STRING &&
-        H5Tis_variable_str(stored_type.get()) == 0 && H5Tget_class(type_id_) == H5T_STRING)
+    if (mismatch == OnMismatch::kLongerText && stored_type.valid() && rank_ == 1 && count == 1 &&
+        H5Tget_class(stored_type.get()) == H5T_STRING && H5Tis_variable_str(stored_type.get()) == 0 &&
+        H5Tget_class(type_id_) == H5T_STRING)
         return Action::kReplace;
     refuse(name_, "type of existing dataset is " +
                       (stored_type.valid() ? element_type_name(stored_type.get()) : std::string("unknown")) +

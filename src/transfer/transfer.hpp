@@ -114,6 +114,12 @@ public:
     bool makes_new() const { return action_ == Action::kCreate || action_ == Action::kReplace; }
     // Creates, overwrites in place or replaces; the guarded write's status.
     int carry_out();
+    // The same as a VIDEZ5_ status: VIDEZ5_WRITE_REFUSED (told, nothing
+    // written), VIDEZ5_WRITE_FAILED or VIDEZ5_OK.
+    int outcome() {
+        if (refused()) return VIDEZ5_WRITE_REFUSED;
+        return carry_out() < 0 ? VIDEZ5_WRITE_FAILED : VIDEZ5_OK;
+    }
 
 private:
     enum class Action { kCreate, kOverwrite, kReplace, kRefuse };
@@ -131,13 +137,6 @@ private:
     Hid dataset_;  // the stored dataset, for an overwrite
     Action action_;
 };
-
-// The VIDEZ5_ status of a write that was planned: refused, or carried out
-// with this result.
-inline int write_status(bool refused, int carried_out) {
-    if (refused) return VIDEZ5_WRITE_REFUSED;
-    return carried_out < 0 ? VIDEZ5_WRITE_FAILED : VIDEZ5_OK;
-}
 
 // The string datasets of h5dump_str_dataset: 0, or negative when an entry was
 // refused or failed (the later entries are written all the same).
