@@ -65,7 +65,8 @@ struct State {
     haddr_t stated_eof = 0;  // at open, the file's size will do
     haddr_t pending_stated_eof = 0;
     haddr_t committed = HADDR_UNDEF;  // known at the first metadata write
-    Regions pending;  // metadata not written yet, by address
+    Regions pending;  // metadata not written yet, by address (and small raw data in new space)
+    std::size_t pending_raw = 0;  // bytes of raw data among them
     // Metadata read or written in this session: address -> type. A write in
     // place to anything else reuses space that HDF5 freed in this session.
     std::map<haddr_t, H5FD_mem_t> known;

@@ -59,6 +59,11 @@
 namespace videz5::detail {
 namespace {
 
+// Raw writes up to this size, up to this much between commits, wait for the
+// commit when they go to new space (write_to).
+constexpr std::size_t kStagedRawWrite = 64 * 1024;
+constexpr std::size_t kStagedRawTotal = 4 * 1024 * 1024;
+
 // HDF5 hands this back to every callback as its H5FD_t.
 struct File {
     H5FD_t pub;  // must come first
@@ -88,7 +93,8 @@ std::set<std::string> lockless_files;
 herr_t close_time_failure(State& s) {
     {
         const std::lock_guard<std::mutex> hold(failures_mutex);
-        failed_closes[s.name] = latest_error;
+        // The first failure of the close is told: what follows it mostly follows from it.
+        failed_closes.emplace(s.name, latest_error);
     }
     s.pending.clear();
     return 0;
@@ -225,6 +231,35 @@ bool end_epoch(State& s) {
 
 bool commit_pending(State& s);
 
+// Where the run of new-space steps that begins at order[first] ends: each
+// piece begins where the one before it ends.
+std::size_t new_space_run_end(const std::vector<CommitStep>& order, std::size_t first) {
+    std::size_t end = first + 1;
+    while (end < order.size() && order[end].stage == 0 && order[end].heap_data == nullptr &&
+           order[end].region->addr == order[end - 1].region->end())
+        ++end;
+    return end;
+}
+
+// Pieces of new space that touch go out as one write: nothing on disk refers
+// to any of them yet, so their order among themselves does not matter, and a
+// new record's headers, names and small arrays take one write, not dozens.
+bool write_run(State& s, const std::vector<CommitStep>& order, std::size_t first, std::size_t end) {
+    const haddr_t from = order[first].region->addr;
+    std::vector<unsigned char> run;
+    run.reserve(order[end - 1].region->end() - from);
+    for (std::size_t i = first; i < end; ++i)
+        run.insert(run.end(), order[i].region->bytes.begin(), order[i].region->bytes.end());
+    forget_heap_prefixes(s, from, run.size());
+    if (!write_reported(s.fd, run.data(), run.size(), from, __func__, __LINE__)) return false;
+    for (std::size_t i = first; i < end; ++i) {
+        const Region& r = *order[i].region;
+        note_on_disk(s, r.type, r.addr, r.bytes.data(), r.bytes.size());
+    }
+    s.eof = std::max(s.eof, from + run.size());
+    return true;
+}
+
 // Writes what is pending in the commit order, and ends the epoch.
 bool commit(State& s) {
     VIDEZ5_CHECK_STATE(s);
@@ -243,8 +278,17 @@ bool commit_pending(State& s) {
 
     bool extended = false;
     int stage = 0;
-    for (const CommitStep& step : order) {
+    for (std::size_t i = 0; i < order.size(); ++i) {
+        const CommitStep& step = order[i];
         const Region& r = *step.region;
+        if (step.stage == 0) {
+            const std::size_t end = new_space_run_end(order, i);
+            if (end > i + 1) {
+                if (!write_run(s, order, i, end)) return false;
+                i = end - 1;
+                continue;
+            }
+        }
         // In the durable mode each stage is on disk before the next relies on it.
         if (step.stage != stage && !s.journal.active() && !sync_data(s)) return false;
         stage = step.stage;
@@ -269,6 +313,7 @@ bool commit_pending(State& s) {
         }
     }
     for (const auto& [addr, r] : s.pending) {
+        if (r.type == H5FD_MEM_DRAW) continue;  // only metadata is known as objects
         s.known[addr] = r.type;
         unsigned entries;
         if (format::index_node_entries(r.bytes.data(), r.bytes.size(), entries)) s.index_entries[addr] = entries;
@@ -280,6 +325,7 @@ bool commit_pending(State& s) {
         s.stated_eof = s.pending_stated_eof;
     }
     s.pending.clear();
+    s.pending_raw = 0;
     if (!s.journal.active() && !sync_data(s)) return false;
     return end_epoch(s);
 }
@@ -482,6 +528,17 @@ bool write_to(State& s, H5FD_mem_t type, haddr_t addr, std::size_t size, const u
     // be committed (their order must hold). Over data that is already in
     // the file, the old values are kept first: the whole epoch can then be
     // undone, the array with everything that belongs with it.
+    // Small raw data in space new to this epoch waits for the commit, to go
+    // out with the metadata beside it (write_run): nothing needs undoing there,
+    // and until the commit nothing refers to it. Bounded, so that many small
+    // arrays between commits do not pile up in memory.
+    if (type == H5FD_MEM_DRAW && addr >= s.epoch_eof && !s.journal.active() && size <= kStagedRawWrite &&
+        s.pending_raw + size <= kStagedRawTotal) {
+        if (s.committed == HADDR_UNDEF) s.committed = std::min(s.eoa, s.eof);
+        add_pending(s, addr, type, bytes, size);
+        s.pending_raw += size;
+        return true;
+    }
     if (type == H5FD_MEM_DRAW && !touches_pending) {
         if (raw_write_needs_undo(s, addr, size)) {  // fault-check: overwrite-journaled
             s.journal_epoch = true;
