@@ -85,12 +85,21 @@ def text_attr(obj, name):
     return [v.decode() for v in value] if a.shape else value.decode()
 
 
-def expect_viewable(f, r, labels=None):
+def axis_label(title, units):
+    """An axis label: the title, with the axis's units unless it shows them."""
+    if not title or not units or f"({units})" in title or f"[{units}]" in title:
+        return title or None
+    return f"{title} ({units})"
+
+
+def expect_viewable(f, r, labels=None, values=None):
     """What viewers need of the plot record r, as they read it:
     - an NXdata viewer (h5web's rules) follows the record's "default" to a
       group with NX_class NXdata, whose "signal" is the record's own "data",
       whose "axes" name its own "Y" (and "X") of the data's sizes, and whose
-      "title", when there, is a scalar string; axis labels are their long_name;
+      "title", when there, is a scalar string; axis labels are their long_name,
+      the values' that of "data" (values: the label expected, when not the
+      description's);
     - a netCDF reader (h5netcdf) needs a dimension scale on every axis of every
       dataset of the record: "Y" (and "X") on "data", the others their own."""
     g = f[r]
@@ -114,8 +123,12 @@ def expect_viewable(f, r, labels=None):
         if "title" in g:
             expect(t[()] == g["title"][0], f"{r}/{viewer}/title: {t[()]!r}, record {g['title'][0]!r}")
     for name, label in zip(axes, labels or []):
-        expect(text_attr(g[name], "long_name") == (label or None), f"{r}/{name}@long_name: "
+        label = axis_label(label, text_attr(g[name], "units"))
+        expect(text_attr(g[name], "long_name") == label, f"{r}/{name}@long_name: "
                f"{text_attr(g[name], 'long_name')!r}, expected {label!r}")
+    if labels is not None and values is not None:
+        expect(text_attr(data, "long_name") == (values or None),
+               f"{r}/data@long_name: {text_attr(data, 'long_name')!r}, expected {values!r}")
     for i, name in enumerate(axes):
         scales = [s.name for s in data.dims[i].values()]
         expect(scales == [g[name].name], f"{r}/data: dimension {i} scales {scales}")

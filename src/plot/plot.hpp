@@ -29,7 +29,13 @@ struct RecordChanges {
     bool new_axes;               // "data", "Y" or "X" created or replaced
     std::array<bool, 3> new_titles;  // "title", "xtitle", "ytitle" created or replaced
     const std::vector<std::string>* titles;  // the three just written, or null
+    bool long_name_given;        // the call's description named "data" (long_name)
+    // 1-D data rewritten with titles: "xtitle" and "ytitle" as they stood before.
+    std::array<std::string, 2> old_titles;
 };
+// The text of a one-element (or scalar) string dataset under record, without
+// its padding; empty when there is none.
+std::string stored_text(hid_t record, const char* name);
 // Adds to a written record what viewers need (see viewers.cpp); negative when
 // a part of it failed.
 int present_record(hid_t record, const RecordChanges& changes);

@@ -58,8 +58,18 @@ int write_record(hid_t loc_id, const std::string& path, const T* data, hid_t dat
     for (const DatasetWrite& write : writes)
         if (write.refused()) return VIDEZ5_WRITE_REFUSED;  // fault-check: refused-record-unwritten
 
-    videz5::detail::RecordChanges changes{fresh, rank, rank == 1 && ny_value <= 1 && nx_value > 1, false,
-                                          {false, false, false}, titled ? &titles : nullptr};
+    videz5::detail::RecordChanges changes{fresh,
+                                          rank,
+                                          rank == 1 && ny_value <= 1 && nx_value > 1,
+                                          false,
+                                          {false, false, false},
+                                          titled ? &titles : nullptr,
+                                          description != nullptr && !description->long_name.empty(),
+                                          {}};
+    // Whether the label of a 1-D record's values is one that followed its titles.
+    if (rank == 1 && titled && !fresh)
+        changes.old_titles = {videz5::detail::stored_text(record, "xtitle"),
+                              videz5::detail::stored_text(record, "ytitle")};
     int record_status = VIDEZ5_OK;
     for (std::size_t i = 0; i < writes.size(); ++i) {
         const bool makes_new = writes[i].makes_new();

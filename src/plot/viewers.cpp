@@ -34,8 +34,8 @@ void delete_attribute_if_present(Status& status, hid_t object, const char* name)
     if (exists > 0) status.check(H5Adelete(object, name));
 }
 
-// The text of a one-element (or scalar) string dataset of the record, without
-// its padding; empty when there is none.
+}  // namespace
+
 std::string stored_text(hid_t record, const char* name) {
     ErrorPrintingOff quiet;
     if (H5Lexists(record, name, H5P_DEFAULT) <= 0) return "";
@@ -52,15 +52,39 @@ std::string stored_text(hid_t record, const char* name) {
     return text;
 }
 
-// A label that viewers show for an axis: long_name, removed when the title is empty.
-void label(Status& status, hid_t record, const char* axis, const std::string& title) {
+namespace {
+
+// The label that viewers show for an axis or for the values: long_name,
+// removed when the title is empty. h5web shows long_name alone and an axis's
+// units only without one, so units go into the label, as "x (m)", unless the
+// title shows them already ("x [m]").
+void label(Status& status, hid_t object, const std::string& title, bool with_units) {
+    if (title.empty()) {
+        delete_attribute_if_present(status, object, "long_name");
+        return;
+    }
+    const std::string units = with_units ? read_string_attribute(object, "units") : "";
+    const bool shown = units.empty() || title.find("(" + units + ")") != std::string::npos ||
+                       title.find("[" + units + "]") != std::string::npos;
+    status.check(write_string_attribute(object, "long_name", {shown ? title : title + " (" + units + ")"}, false));
+}
+
+void label_axis(Status& status, hid_t record, const char* axis, const std::string& title) {
     Hid object = own_object(H5Oopen(record, axis, H5P_DEFAULT));
     status.check(object.valid() ? 0 : -1);
-    if (!object.valid()) return;
-    if (title.empty())
-        delete_attribute_if_present(status, object.get(), "long_name");
-    else
-        status.check(write_string_attribute(object.get(), "long_name", {title}, false));
+    if (object.valid()) label(status, object.get(), title, true);
+}
+
+// The values of a 1-D record are plotted along the vertical axis, which
+// viewers name after "data"'s long_name. A long_name that a description gave
+// stays; none, or one that came from an earlier title, follows the title.
+void label_values(Status& status, hid_t record, const std::string& title, const std::array<std::string, 2>& earlier) {
+    Hid data = own_dataset(H5Dopen2(record, "data", H5P_DEFAULT));
+    status.check(data.valid() ? 0 : -1);
+    if (!data.valid()) return;
+    const std::string current = read_string_attribute(data.get(), "long_name");
+    if (current.empty() || std::find(earlier.begin(), earlier.end(), current) != earlier.end())
+        label(status, data.get(), title, false);
 }
 
 void make_scale(Status& status, hid_t object, const char* name) {
@@ -130,10 +154,14 @@ int present_record(hid_t record, const RecordChanges& changes) {
     if (titled || relink) {
         // 1-D data lies along "Y", which holds x when only nx exceeds 1.
         if (changes.rank == 2) {
-            label(status, record, "X", titles[1]);
-            label(status, record, "Y", titles[2]);
+            label_axis(status, record, "X", titles[1]);
+            label_axis(status, record, "Y", titles[2]);
         } else {
-            label(status, record, "Y", changes.axis_from_x ? titles[1] : titles[2]);
+            label_axis(status, record, "Y", changes.axis_from_x ? titles[1] : titles[2]);
+            // Along x, ytitle names the values (a line y(x)); along y, no title does.
+            if (changes.axis_from_x && !changes.long_name_given)
+                label_values(status, record, titles[2],
+                             titled ? changes.old_titles : std::array<std::string, 2>{titles[1], titles[2]});
         }
     }
 

@@ -100,3 +100,22 @@ int write_string_attribute(hid_t object, const char* name, const std::vector<std
 }
 
 }  // namespace videz5::detail
+
+namespace videz5::detail {
+
+std::string read_string_attribute(hid_t object, const char* name) {
+    if (H5Aexists(object, name) <= 0) return "";
+    Hid attribute(H5Aopen(object, name, H5P_DEFAULT), H5Aclose);
+    Hid type = own_type(attribute.valid() ? H5Aget_type(attribute.get()) : H5I_INVALID_HID);
+    Hid space = own_space(attribute.valid() ? H5Aget_space(attribute.get()) : H5I_INVALID_HID);
+    if (!type.valid() || !space.valid() || H5Tget_class(type.get()) != H5T_STRING ||
+        H5Tis_variable_str(type.get()) != 0 || H5Sget_simple_extent_npoints(space.get()) != 1)
+        return "";
+    // Read in the stored type: its bytes as they are, cut at the first null below.
+    std::string text(H5Tget_size(type.get()), '\0');
+    if (H5Aread(attribute.get(), type.get(), text.data()) < 0) return "";
+    text.resize(std::min(text.find('\0'), text.size()));
+    return text;
+}
+
+}  // namespace videz5::detail

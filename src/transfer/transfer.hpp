@@ -167,6 +167,10 @@ int reads_exactly(hid_t dataset, hid_t memory_type);
 int write_string_attribute(hid_t object, const char* name, const std::vector<std::string>& values, bool as_array,
                            bool absent = false);
 
+// The text of a fixed-length string attribute holding one value (scalar or
+// one element), up to its first null; empty when there is none such.
+std::string read_string_attribute(hid_t object, const char* name);
+
 // Writes the given units and long_name attributes on object (replaced whole,
 // never cut); negative on failure.
 int describe(hid_t object, const std::string& units, const std::string& long_name);

@@ -56,7 +56,8 @@ def check_arrays(d):
 def expect_record(f, r, data, y, x, titles=None, kind="f8", close=False, along="x"):
     """A plot record: data with its axes Y and X, the titles when given, and
     what viewers need (checks.expect_viewable). along: which title labels the
-    one axis of 1-D data, that of x (xtitle) or of y (ytitle)."""
+    one axis of 1-D data, that of x (xtitle, and ytitle then labels the
+    values) or of y (ytitle)."""
     data = np.asarray(data)
     keys = ["X", "Y", "data", "plot"] + (["title", "xtitle", "ytitle"] if titles else [])
     expect(r in f and sorted(f[r].keys()) == keys, f"{r}: {sorted(f[r].keys()) if r in f else 'missing'}")
@@ -72,7 +73,8 @@ def expect_record(f, r, data, y, x, titles=None, kind="f8", close=False, along="
     labels = None
     if titles:
         labels = [titles[2], titles[1]] if data.ndim == 2 else [titles[1] if along == "x" else titles[2]]
-    expect_viewable(f, r, labels)
+    values = titles[2] if titles and data.ndim == 1 and along == "x" else None
+    expect_viewable(f, r, labels, values)
 
 
 def check_plots(d):
@@ -232,9 +234,9 @@ def check_series(d):
         expect_dataset(f, "fixed", (2,), "f8", [3, 4])
         for path, attrs in (("fixed", {"units": "km/s", "long_name": "fixed size"}), ("plain", {}),
                             ("plots/T/data", {"units": "K", "long_name": "temperature"}),
-                            ("plots/T/X", {"units": "m", "long_name": "x"}),
-                            ("plots/T/Y", {"units": "s", "long_name": "y"}),
-                            ("plots/line/data", {"units": "m/s"}), ("plots/line/X", {"units": "m"}),
+                            ("plots/T/X", {"units": "m", "long_name": "x (m)"}),
+                            ("plots/T/Y", {"units": "s", "long_name": "y (s)"}),
+                            ("plots/line/data", {"units": "m/s", "long_name": "v"}), ("plots/line/X", {"units": "m"}),
                             ("plots/line/Y", {"units": "m", "long_name": "x [m]"})):
             expect_text_attrs(f[path], **attrs)
 
