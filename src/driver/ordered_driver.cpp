@@ -59,6 +59,9 @@
 namespace videz5::detail {
 namespace {
 
+// The unit that a disk writes whole.
+constexpr haddr_t kSector = 512;
+
 // Raw writes up to this size, up to this much between commits, wait for the
 // commit when they go to new space (write_to).
 constexpr std::size_t kStagedRawWrite = 64 * 1024;
@@ -231,6 +234,23 @@ bool end_epoch(State& s) {
 
 bool commit_pending(State& s);
 
+// Whether the commit changes, of the bytes on disk, one sector alone, and
+// nothing before it did: a kill then leaves that change made or not (what
+// goes to new space first is unreferenced either way), so there is nothing
+// to undo. Such are the superblock's flags that HDF5's newer format sets
+// when a file is opened for writing and clears when it is closed.
+bool one_change_in_place(const State& s, const std::vector<CommitStep>& order) {
+    if (s.journal.active()) return false;
+    int in_place = 0;
+    for (const CommitStep& step : order) {
+        const Region& r = *step.region;
+        if (r.addr >= s.epoch_eof) continue;
+        const bool one_sector = r.addr / kSector == (r.end() - 1) / kSector;
+        if (step.heap_data != nullptr || !one_sector || ++in_place > 1) return false;
+    }
+    return true;
+}
+
 // Where the run of new-space steps that begins at order[first] ends: each
 // piece begins where the one before it ends.
 std::size_t new_space_run_end(const std::vector<CommitStep>& order, std::size_t first) {
@@ -272,7 +292,7 @@ bool commit_pending(State& s) {
     if (s.pending.empty()) return end_epoch(s);
     const std::vector<CommitStep> order = commit_order(s.pending, FileView{s.committed, s.known});
 
-    if (commit_needs_journal(s) && !journal_pending(s, order)) return false;
+    if (commit_needs_journal(s) && !one_change_in_place(s, order) && !journal_pending(s, order)) return false;
     // HDF5's writes stay below a journal that this epoch keeps.
     if (s.journal.active() && !s.journal.make_room(hdf5_end(s), durable())) return journal_failed(s);
 
