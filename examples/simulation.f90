@@ -8,7 +8,7 @@ program simulation
   double precision :: temperature_back(nx, ny), energy_back(nsteps), field_back(4, 3, 2)
   integer :: cells(nx, ny), cells_back(nx, ny)
   character(len=8) :: species(3), species_back(3)
-  integer :: i, j, step, failures, rank, dims(3)
+  integer :: i, j, step, failures, rank, dims(3), status
   double precision, allocatable :: sized_back(:, :), series_back(:)
 
   failures = 0
@@ -80,6 +80,17 @@ program simulation
   allocate(series_back(dims(1)))
   call videz5_read(file, 'history/mean_temperature', series_back)
   call check(rank == 1 .and. all(series_back == energy), 'history/mean_temperature (series of 3 steps)')
+
+  ! A plot that grows with the run: a record of another length replaces the
+  ! stored one whole (replace=), and status= tells whether it was written.
+  call videz5_plot(file, 'plots/mean_temperature', energy(1:2), [1d0, 2d0], 'Mean temperature', 'step', 'T', &
+                   units='K', status=status)
+  call videz5_plot(file, 'plots/mean_temperature', energy, [(dble(i), i = 1, nsteps)], 'Mean temperature', &
+                   'step', 'T', units='K', replace=.true., status=status)
+  energy_back = 0
+  call videz5_read(file, 'plots/mean_temperature/data', energy_back)
+  call check(status == VIDEZ5_OK .and. all(energy_back == energy), &
+             'plots/mean_temperature/data (replaced: 2 steps, then 3)')
 
   if (failures /= 0) then
     print '(i0,a)', failures, ' dataset(s) did not read back as written'

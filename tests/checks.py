@@ -86,10 +86,10 @@ def text_attr(obj, name):
 
 
 def axis_label(title, units):
-    """An axis label: the title, with the axis's units unless it shows them."""
-    if not title or not units or f"({units})" in title or f"[{units}]" in title:
+    """A label: the title, with the units unless it ends with them."""
+    if not title or not units or title.endswith(f"[{units}]"):
         return title or None
-    return f"{title} ({units})"
+    return f"{title} [{units}]"
 
 
 def expect_viewable(f, r, labels=None, values=None):
@@ -127,7 +127,8 @@ def expect_viewable(f, r, labels=None, values=None):
         expect(text_attr(g[name], "long_name") == label, f"{r}/{name}@long_name: "
                f"{text_attr(g[name], 'long_name')!r}, expected {label!r}")
     if labels is not None and values is not None:
-        expect(text_attr(data, "long_name") == (values or None),
+        values = axis_label(values, text_attr(data, "units"))
+        expect(text_attr(data, "long_name") == values,
                f"{r}/data@long_name: {text_attr(data, 'long_name')!r}, expected {values!r}")
     for i, name in enumerate(axes):
         scales = [s.name for s in data.dims[i].values()]

@@ -6,7 +6,8 @@
 //  - a NeXus NXdata group "plot" inside the record, with hard links to the
 //    same "data", "Y" and "X" and a scalar "title" (NXdata viewers such as
 //    h5web refuse a one-element array there), which the record group names
-//    in its "default" attribute. Axis labels are the long_name of "X" and "Y".
+//    in its "default" attribute. Axis labels are the long_name of "X" and "Y",
+//    and of "data" for the values of a line.
 #include "videz5_c.h"
 #include "plot.hpp"
 #include "../detail/error_printing.hpp"
@@ -54,25 +55,31 @@ std::string stored_text(hid_t record, const char* name) {
 
 namespace {
 
+// A title with the object's units, "x [m]", unless it ends with them already
+// (as videz5-plot labels its axes): h5web shows long_name alone, and units
+// only where there is none.
+std::string with_units(const std::string& title, const std::string& units) {
+    const std::string shown = "[" + units + "]";
+    const bool ends_with_them = title.size() >= shown.size() &&
+                                title.compare(title.size() - shown.size(), shown.size(), shown) == 0;
+    if (units.empty() || ends_with_them) return title;
+    return title + " " + shown;
+}
+
 // The label that viewers show for an axis or for the values: long_name,
-// removed when the title is empty. h5web shows long_name alone and an axis's
-// units only without one, so units go into the label, as "x (m)", unless the
-// title shows them already ("x [m]").
-void label(Status& status, hid_t object, const std::string& title, bool with_units) {
-    if (title.empty()) {
+// removed when the title is empty.
+void label(Status& status, hid_t object, const std::string& title) {
+    if (title.empty())
         delete_attribute_if_present(status, object, "long_name");
-        return;
-    }
-    const std::string units = with_units ? read_string_attribute(object, "units") : "";
-    const bool shown = units.empty() || title.find("(" + units + ")") != std::string::npos ||
-                       title.find("[" + units + "]") != std::string::npos;
-    status.check(write_string_attribute(object, "long_name", {shown ? title : title + " (" + units + ")"}, false));
+    else
+        status.check(write_string_attribute(object, "long_name",
+                                            {with_units(title, read_string_attribute(object, "units"))}, false));
 }
 
 void label_axis(Status& status, hid_t record, const char* axis, const std::string& title) {
     Hid object = own_object(H5Oopen(record, axis, H5P_DEFAULT));
     status.check(object.valid() ? 0 : -1);
-    if (object.valid()) label(status, object.get(), title, true);
+    if (object.valid()) label(status, object.get(), title);
 }
 
 // The values of a 1-D record are plotted along the vertical axis, which
@@ -83,8 +90,11 @@ void label_values(Status& status, hid_t record, const std::string& title, const 
     status.check(data.valid() ? 0 : -1);
     if (!data.valid()) return;
     const std::string current = read_string_attribute(data.get(), "long_name");
-    if (current.empty() || std::find(earlier.begin(), earlier.end(), current) != earlier.end())
-        label(status, data.get(), title, false);
+    const std::string units = read_string_attribute(data.get(), "units");
+    bool ours = current.empty();
+    for (const std::string& t : earlier)
+        ours = ours || (!t.empty() && (current == t || current == with_units(t, units)));
+    if (ours) label(status, data.get(), title);
 }
 
 void make_scale(Status& status, hid_t object, const char* name) {

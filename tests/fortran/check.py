@@ -234,9 +234,10 @@ def check_series(d):
         expect_dataset(f, "fixed", (2,), "f8", [3, 4])
         for path, attrs in (("fixed", {"units": "km/s", "long_name": "fixed size"}), ("plain", {}),
                             ("plots/T/data", {"units": "K", "long_name": "temperature"}),
-                            ("plots/T/X", {"units": "m", "long_name": "x (m)"}),
-                            ("plots/T/Y", {"units": "s", "long_name": "y (s)"}),
-                            ("plots/line/data", {"units": "m/s", "long_name": "v"}), ("plots/line/X", {"units": "m"}),
+                            ("plots/T/X", {"units": "m", "long_name": "x [m]"}),
+                            ("plots/T/Y", {"units": "s", "long_name": "y [s]"}),
+                            ("plots/line/data", {"units": "m/s", "long_name": "v [m/s]"}),
+                            ("plots/line/X", {"units": "m"}),
                             ("plots/line/Y", {"units": "m", "long_name": "x [m]"})):
             expect_text_attrs(f[path], **attrs)
 
