@@ -83,6 +83,9 @@ FAULTS = [
      'say("CANNOT OPEN FILE IN open_h5_file( " + name + " ): " + cause);', ""),
     ("locked-file-waited-for", "a locked file is not waited for", "if (!patience.pause()) {", "if (true) {"),
     # Crashes.
+    ("staged-raw-new-only", "small raw writes over stored bytes wait for the commit unjournaled",
+     "if (type == H5FD_MEM_DRAW && addr >= s.epoch_eof && !s.journal.active() && size <= kStagedRawWrite &&",
+     "if (type == H5FD_MEM_DRAW && !s.journal.active() && size <= kStagedRawWrite &&"),
     ("overwrite-journaled", "an overwrite in place is not journaled",
      "if (raw_write_needs_undo(s, addr, size)) {", "if (false) {"),
     ("split-journaled", "a group index node split is not journaled",

@@ -100,6 +100,7 @@ herr_t close_time_failure(State& s) {
         failed_closes.emplace(s.name, latest_error);
     }
     s.pending.clear();
+    s.pending_raw = 0;
     return 0;
 }
 #define VIDEZ5_REPORT(major, minor, message) report_at(__func__, __LINE__, major, minor, message)
@@ -544,14 +545,11 @@ bool write_to(State& s, H5FD_mem_t type, haddr_t addr, std::size_t size, const u
     if (addr < s.head.size()) s.head_valid = false;
     const auto next = first_after(s.pending, addr);
     const bool touches_pending = next != s.pending.end() && next->first < addr + size;
-    // Raw data may go at once, unless the bytes lie under metadata still to
-    // be committed (their order must hold). Over data that is already in
-    // the file, the old values are kept first: the whole epoch can then be
-    // undone, the array with everything that belongs with it.
     // Small raw data in space new to this epoch waits for the commit, to go
     // out with the metadata beside it (write_run): nothing needs undoing there,
     // and until the commit nothing refers to it. Bounded, so that many small
     // arrays between commits do not pile up in memory.
+    // fault-check: staged-raw-new-only
     if (type == H5FD_MEM_DRAW && addr >= s.epoch_eof && !s.journal.active() && size <= kStagedRawWrite &&
         s.pending_raw + size <= kStagedRawTotal) {
         if (s.committed == HADDR_UNDEF) s.committed = std::min(s.eoa, s.eof);
@@ -559,6 +557,10 @@ bool write_to(State& s, H5FD_mem_t type, haddr_t addr, std::size_t size, const u
         s.pending_raw += size;
         return true;
     }
+    // Raw data may go at once, unless the bytes lie under metadata still to
+    // be committed (their order must hold). Over data that is already in
+    // the file, the old values are kept first: the whole epoch can then be
+    // undone, the array with everything that belongs with it.
     if (type == H5FD_MEM_DRAW && !touches_pending) {
         if (raw_write_needs_undo(s, addr, size)) {  // fault-check: overwrite-journaled
             s.journal_epoch = true;

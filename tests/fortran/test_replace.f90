@@ -6,6 +6,7 @@ program test_replace
   character(len=*), parameter :: f = 'replace.h5'
   real(real64) :: t(205), e(205), field(4, 3), x4(4), y3(3)
   integer :: i, s(12), h
+  character(len=0) :: blank(2)
 
   t = [(i * 0.5_real64, i = 1, 205)]
   e = t**2
@@ -42,7 +43,8 @@ program test_replace
   print '(a,5(1x,i0))', 'records:', s(1:5)
 
   ! status= on every refusal: empty arrays, axes that do not fit, a step of
-  ! another shape, no file to open, an unknown handle; then a good write.
+  ! another shape, no file to open, an unknown handle, texts of no length
+  ! (refused before any file is opened); then a good write.
   call videz5_dump(f, 'empty', e(1:0), status=s(1))
   call videz5_plot(f, 'plots/bad', e(:3), t(:4), status=s(2))
   call videz5_append(f, 'steps', [1d0, 2d0], status=s(3))
@@ -51,6 +53,7 @@ program test_replace
   call videz5_dump('no/such/dir/x.h5', 'v', [1d0], status=s(6))
   call videz5_plot(12345, 'p', e(:3), t(:3), status=s(7))
   call videz5_append(12345, 'p', 1d0, status=s(8))
-  call videz5_dump(f, 'fine', [1, 2], status=s(9))
-  print '(a,9(1x,i0))', 'statuses:', s(1:9)
+  call videz5_dump(f, 'blank', blank, status=s(9))
+  call videz5_dump(f, 'fine', [1, 2], status=s(10))
+  print '(a,10(1x,i0))', 'statuses:', s(1:10)
 end program
