@@ -29,7 +29,8 @@ phase "plain tests"
 # the compiler), the package's with a consumer of each compiler.
 flang=$(command -v flang-new || command -v flang-new-19)
 phase "LLVM Flang build ($("$flang" --version | head -n1))"
-scripts/setup.sh build-flang -DCMAKE_UNITY_BUILD=ON -DCMAKE_Fortran_COMPILER="$flang" -DVIDEZ5_MPI=OFF -DVIDEZ5_INVARIANTS=ON
+scripts/setup.sh build-flang -DCMAKE_UNITY_BUILD=ON -DCMAKE_Fortran_COMPILER="$flang" -DVIDEZ5_MPI=OFF \
+  -DVIDEZ5_UNIT_TESTS=OFF -DVIDEZ5_INVARIANTS=ON
 phase "LLVM Flang: Fortran tests, the package, the example"
 (cd build-flang && ctest --output-on-failure -j"$jobs" -R '^(fortran\.|hardening\.bad_inputs$|package\.)')
 scratch=$(mktemp -d)
