@@ -79,7 +79,8 @@ bool take_gave_up_on_lock();
 
 // Opens an existing HDF5 file read-only, printing nothing, waiting out a lock
 // that another process holds; negative when there is no file under the name,
-// it is not HDF5, or it stayed locked (locked_out then says so).
+// it is no regular file (a directory, a FIFO) or not HDF5, or it stayed locked
+// (locked_out then says so).
 hid_t open_h5_file_read_only(const std::string& name, bool* locked_out = nullptr);
 
 // The lock HDF5 1.10 takes on the files it opens (flock: exclusive for a

@@ -8,7 +8,7 @@ program bad_inputs
   use test_support
   implicit none
   character(len=*), parameter :: keep = 'keep.h5', nul = char(0)
-  integer :: fid, gid, bad, i, code
+  integer :: fid, gid, bad, i, code, dims(3)
   double precision, parameter :: t(4, 3) = reshape([(0.5d0 * i, i = 1, 12)], [4, 3])
   double precision, parameter :: x(6) = [(dble(i), i = 1, 6)], y(6) = -x
   character(len=8), parameter :: words(2) = ['first   ', 'second  ']
@@ -57,6 +57,10 @@ program bad_inputs
   call expect(bad < 0, '/dev/null gives a negative handle')
   call ftoc_h5dump_data('fifo.h5', 7, 'v', 1, t, 4, 3, 0, VIDEZ5_DOUBLE, 0)
   call read_fails('fifo.h5', 'v')
+  sentinel = 42
+  call ftoc_h5read_data_checked('fifo.h5', 7, 'v', 1, sentinel, 12, 0, 0, 8, VIDEZ5_DOUBLE, 0, code)
+  call ftoc_h5get_dims('fifo.h5', 7, 'v', 1, bad, dims(1), dims(2), dims(3))
+  call expect(code == VIDEZ5_NO_FILE .and. all(sentinel == 42) .and. bad == -1, 'a checked read of a FIFO')
 
   call section('an unwritable location')
   call ftoc_h5dump_data('/proc/videz5-bad.h5', 19, 'v', 1, t, 4, 3, 0, VIDEZ5_DOUBLE, 0)
