@@ -37,6 +37,12 @@ private:
     bool created_deepest_ = false;
 };
 
+// The dataset or group at path below loc_id, opened without creating or
+// printing anything; a path that names its own group (empty, "/") opens
+// loc_id's. Invalid when there is none: nothing, a dangling link, another kind
+// of object.
+Hid open_object_at(hid_t loc_id, const std::string& path);
+
 // While a held file defers its commits, the groups that walks from loc_id open
 // stay open between calls (up to a bound): HDF5 evicts an object's metadata
 // when it closes, so each call would read its group's header, index and names
