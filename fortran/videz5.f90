@@ -5,6 +5,8 @@
 !   videz5_get_dims(file, path, rank, dims)  rank -1 when there is no dataset
 !   videz5_plot(file, path, data, x [, y] [, title, xtitle, ytitle])
 !   videz5_append(file, path, step)          real64 / int32, a scalar or rank 1 to 2 per step
+!   videz5_write_attr(file, path, name, value [, status])   real64 / int32 / character, a scalar or rank 1,
+!   videz5_read_attr(file, path, name, value [, status])    on the dataset or group at path
 ! The writes also take units= and description= (plots x_units=, and y_units=
 ! for 2-D data), stored as the attributes "units" and "long_name", and
 ! status= (VIDEZ5_OK, VIDEZ5_WRITE_REFUSED, VIDEZ5_NO_FILE, VIDEZ5_WRITE_FAILED;
@@ -43,6 +45,8 @@ module videz5
   public :: ftoc_h5dump_data_id, ftoc_h5read_data_checked_id, ftoc_h5get_dims_id, ftoc_printh5_id, &
             ftoc_flush_file_id, ftoc_defer_commits_id, ftoc_h5append_data_id
   public :: videz5_open, videz5_close, videz5_flush, videz5_defer_commits
+  public :: ftoc_h5write_attr, ftoc_h5read_attr, ftoc_h5write_attr_id, ftoc_h5read_attr_id, VIDEZ5_NO_ATTRIBUTE
+  public :: videz5_write_attr, videz5_read_attr
 
   ! Element type codes.
   integer, parameter :: VIDEZ5_DOUBLE = 0, VIDEZ5_INT = 1, VIDEZ5_STRING = 2
@@ -50,7 +54,7 @@ module videz5
   ! the last three only from the collective calls (module videz5_mpi).
   integer, parameter :: VIDEZ5_OK = 0, VIDEZ5_NO_FILE = -1, VIDEZ5_NO_DATASET = -2, VIDEZ5_SHAPE_MISMATCH = -3, &
                         VIDEZ5_TYPE_MISMATCH = -4, VIDEZ5_READ_FAILED = -5, VIDEZ5_ARGUMENTS_DIFFER = -6, &
-                        VIDEZ5_WRITE_REFUSED = -7, VIDEZ5_WRITE_FAILED = -8
+                        VIDEZ5_WRITE_REFUSED = -7, VIDEZ5_WRITE_FAILED = -8, VIDEZ5_NO_ATTRIBUTE = -9
 
   interface
     subroutine ftoc_open_file_id(name, name_length, file_id) bind(C, name="ftoc_open_file_id_")
@@ -242,6 +246,45 @@ module videz5
       type(*), dimension(*), intent(in) :: data
       integer(c_int), intent(in) :: file_id, path_length, dim1, dim2, type_code
     end subroutine
+
+    ! An attribute of the dataset or group at path: count values (0: a scalar)
+    ! of type_code, written whole, or read only when shape and values fit.
+    subroutine ftoc_h5write_attr(name, name_length, path, path_length, attr, attr_length, data, count, type_code, &
+                                 string_length, status) bind(C, name="ftoc_h5write_attr_")
+      import :: c_char, c_int
+      character(kind=c_char), dimension(*), intent(in) :: name, path, attr
+      type(*), dimension(*), intent(in) :: data
+      integer(c_int), intent(in) :: name_length, path_length, attr_length, count, type_code, string_length
+      integer(c_int), intent(out) :: status
+    end subroutine
+
+    subroutine ftoc_h5read_attr(name, name_length, path, path_length, attr, attr_length, buffer, count, &
+                                element_size, type_code, string_length, status) bind(C, name="ftoc_h5read_attr_")
+      import :: c_char, c_int
+      character(kind=c_char), dimension(*), intent(in) :: name, path, attr
+      type(*), dimension(*), intent(inout) :: buffer
+      integer(c_int), intent(in) :: name_length, path_length, attr_length, count, element_size, type_code, &
+                                    string_length
+      integer(c_int), intent(out) :: status
+    end subroutine
+
+    subroutine ftoc_h5write_attr_id(file_id, path, path_length, attr, attr_length, data, count, type_code, &
+                                    string_length, status) bind(C, name="ftoc_h5write_attr_id_")
+      import :: c_char, c_int
+      character(kind=c_char), dimension(*), intent(in) :: path, attr
+      type(*), dimension(*), intent(in) :: data
+      integer(c_int), intent(in) :: file_id, path_length, attr_length, count, type_code, string_length
+      integer(c_int), intent(out) :: status
+    end subroutine
+
+    subroutine ftoc_h5read_attr_id(file_id, path, path_length, attr, attr_length, buffer, count, element_size, &
+                                   type_code, string_length, status) bind(C, name="ftoc_h5read_attr_id_")
+      import :: c_char, c_int
+      character(kind=c_char), dimension(*), intent(in) :: path, attr
+      type(*), dimension(*), intent(inout) :: buffer
+      integer(c_int), intent(in) :: file_id, path_length, attr_length, count, element_size, type_code, string_length
+      integer(c_int), intent(out) :: status
+    end subroutine
   end interface
 
   ! The specifics only fix the types and ranks the generics accept; each hands
@@ -279,6 +322,22 @@ module videz5
 
   interface videz5_get_dims
     module procedure get_dims, held_get_dims
+  end interface
+
+  ! A scalar or a 1-D array, written as one attribute and read back only into
+  ! a value of the same shape.
+  interface videz5_write_attr
+    module procedure write_attr_real64_0, write_attr_real64_1, write_attr_int32_0, write_attr_int32_1, &
+                     write_attr_char_0, write_attr_char_1
+    module procedure held_write_attr_real64_0, held_write_attr_real64_1, held_write_attr_int32_0, &
+                     held_write_attr_int32_1, held_write_attr_char_0, held_write_attr_char_1
+  end interface
+
+  interface videz5_read_attr
+    module procedure read_attr_real64_0, read_attr_real64_1, read_attr_int32_0, read_attr_int32_1, &
+                     read_attr_char_0, read_attr_char_1
+    module procedure held_read_attr_real64_0, held_read_attr_real64_1, held_read_attr_int32_0, &
+                     held_read_attr_int32_1, held_read_attr_char_0, held_read_attr_char_1
   end interface
 
 contains
@@ -767,6 +826,207 @@ contains
     call ftoc_h5get_dims_id(handle, path, len_trim(path), rank, dims(1), dims(2), dims(3))
   end subroutine
 
+  ! ---- attributes
+
+  ! A scalar goes in as [value], and a text with one blank more, so that an
+  ! empty one has a length (the blanks at its end are not stored). A scalar is
+  ! read through a one-element buffer holding the value, so that a refused
+  ! read leaves it as it was.
+  subroutine write_attr_real64_0(file, path, name, value, status)
+    character(len=*), intent(in) :: file, path, name
+    real(real64), intent(in) :: value
+    integer, intent(out), optional :: status
+    call write_attr_any(path, file, name, [value], [integer ::], VIDEZ5_DOUBLE, 0, status=status)
+  end subroutine
+  subroutine write_attr_real64_1(file, path, name, value, status)
+    character(len=*), intent(in) :: file, path, name
+    real(real64), intent(in) :: value(:)
+    integer, intent(out), optional :: status
+    call write_attr_any(path, file, name, value, shape(value), VIDEZ5_DOUBLE, 0, status=status)
+  end subroutine
+  subroutine write_attr_int32_0(file, path, name, value, status)
+    character(len=*), intent(in) :: file, path, name
+    integer(int32), intent(in) :: value
+    integer, intent(out), optional :: status
+    call write_attr_any(path, file, name, [value], [integer ::], VIDEZ5_INT, 0, status=status)
+  end subroutine
+  subroutine write_attr_int32_1(file, path, name, value, status)
+    character(len=*), intent(in) :: file, path, name
+    integer(int32), intent(in) :: value(:)
+    integer, intent(out), optional :: status
+    call write_attr_any(path, file, name, value, shape(value), VIDEZ5_INT, 0, status=status)
+  end subroutine
+  subroutine write_attr_char_0(file, path, name, value, status)
+    character(len=*), intent(in) :: file, path, name
+    character(len=*), intent(in) :: value
+    integer, intent(out), optional :: status
+    character(len=len(value) + 1) :: padded(1)
+    padded(1) = value
+    call write_attr_any(path, file, name, padded, [integer ::], VIDEZ5_STRING, len(padded), status=status)
+  end subroutine
+  subroutine write_attr_char_1(file, path, name, value, status)
+    character(len=*), intent(in) :: file, path, name
+    character(len=*), intent(in) :: value(:)
+    integer, intent(out), optional :: status
+    character(len=len(value) + 1) :: padded(size(value))
+    padded = value
+    call write_attr_any(path, file, name, padded, shape(value), VIDEZ5_STRING, len(padded), status=status)
+  end subroutine
+  subroutine read_attr_real64_0(file, path, name, value, status)
+    character(len=*), intent(in) :: file, path, name
+    real(real64), intent(inout) :: value
+    integer, intent(out), optional :: status
+    real(real64) :: one(1)
+    one(1) = value
+    call read_attr_any(path, file, name, one, [integer ::], storage_size(one) / 8, VIDEZ5_DOUBLE, 0, &
+                       status)
+    value = one(1)
+  end subroutine
+  subroutine read_attr_real64_1(file, path, name, value, status)
+    character(len=*), intent(in) :: file, path, name
+    real(real64), intent(inout) :: value(:)
+    integer, intent(out), optional :: status
+    call read_attr_any(path, file, name, value, shape(value), storage_size(value) / 8, VIDEZ5_DOUBLE, 0, &
+                       status)
+  end subroutine
+  subroutine read_attr_int32_0(file, path, name, value, status)
+    character(len=*), intent(in) :: file, path, name
+    integer(int32), intent(inout) :: value
+    integer, intent(out), optional :: status
+    integer(int32) :: one(1)
+    one(1) = value
+    call read_attr_any(path, file, name, one, [integer ::], storage_size(one) / 8, VIDEZ5_INT, 0, &
+                       status)
+    value = one(1)
+  end subroutine
+  subroutine read_attr_int32_1(file, path, name, value, status)
+    character(len=*), intent(in) :: file, path, name
+    integer(int32), intent(inout) :: value(:)
+    integer, intent(out), optional :: status
+    call read_attr_any(path, file, name, value, shape(value), storage_size(value) / 8, VIDEZ5_INT, 0, &
+                       status)
+  end subroutine
+  subroutine read_attr_char_0(file, path, name, value, status)
+    character(len=*), intent(in) :: file, path, name
+    character(len=*), intent(inout) :: value
+    integer, intent(out), optional :: status
+    character(len=len(value)) :: one(1)
+    one(1) = value
+    call read_attr_any(path, file, name, one, [integer ::], storage_size(one) / 8, VIDEZ5_STRING, len(value), &
+                       status)
+    value = one(1)
+  end subroutine
+  subroutine read_attr_char_1(file, path, name, value, status)
+    character(len=*), intent(in) :: file, path, name
+    character(len=*), intent(inout) :: value(:)
+    integer, intent(out), optional :: status
+    call read_attr_any(path, file, name, value, shape(value), storage_size(value) / 8, VIDEZ5_STRING, len(value), &
+                       status)
+  end subroutine
+  subroutine held_write_attr_real64_0(handle, path, name, value, status)
+    integer, intent(in) :: handle
+    character(len=*), intent(in) :: path, name
+    real(real64), intent(in) :: value
+    integer, intent(out), optional :: status
+    call write_attr_any(path, '', name, [value], [integer ::], VIDEZ5_DOUBLE, 0, handle=handle, status=status)
+  end subroutine
+  subroutine held_write_attr_real64_1(handle, path, name, value, status)
+    integer, intent(in) :: handle
+    character(len=*), intent(in) :: path, name
+    real(real64), intent(in) :: value(:)
+    integer, intent(out), optional :: status
+    call write_attr_any(path, '', name, value, shape(value), VIDEZ5_DOUBLE, 0, handle=handle, status=status)
+  end subroutine
+  subroutine held_write_attr_int32_0(handle, path, name, value, status)
+    integer, intent(in) :: handle
+    character(len=*), intent(in) :: path, name
+    integer(int32), intent(in) :: value
+    integer, intent(out), optional :: status
+    call write_attr_any(path, '', name, [value], [integer ::], VIDEZ5_INT, 0, handle=handle, status=status)
+  end subroutine
+  subroutine held_write_attr_int32_1(handle, path, name, value, status)
+    integer, intent(in) :: handle
+    character(len=*), intent(in) :: path, name
+    integer(int32), intent(in) :: value(:)
+    integer, intent(out), optional :: status
+    call write_attr_any(path, '', name, value, shape(value), VIDEZ5_INT, 0, handle=handle, status=status)
+  end subroutine
+  subroutine held_write_attr_char_0(handle, path, name, value, status)
+    integer, intent(in) :: handle
+    character(len=*), intent(in) :: path, name
+    character(len=*), intent(in) :: value
+    integer, intent(out), optional :: status
+    character(len=len(value) + 1) :: padded(1)
+    padded(1) = value
+    call write_attr_any(path, '', name, padded, [integer ::], VIDEZ5_STRING, len(padded), handle=handle, status=status)
+  end subroutine
+  subroutine held_write_attr_char_1(handle, path, name, value, status)
+    integer, intent(in) :: handle
+    character(len=*), intent(in) :: path, name
+    character(len=*), intent(in) :: value(:)
+    integer, intent(out), optional :: status
+    character(len=len(value) + 1) :: padded(size(value))
+    padded = value
+    call write_attr_any(path, '', name, padded, shape(value), VIDEZ5_STRING, len(padded), handle=handle, status=status)
+  end subroutine
+  subroutine held_read_attr_real64_0(handle, path, name, value, status)
+    integer, intent(in) :: handle
+    character(len=*), intent(in) :: path, name
+    real(real64), intent(inout) :: value
+    integer, intent(out), optional :: status
+    real(real64) :: one(1)
+    one(1) = value
+    call read_attr_any(path, '', name, one, [integer ::], storage_size(one) / 8, VIDEZ5_DOUBLE, 0, &
+                       status, handle=handle)
+    value = one(1)
+  end subroutine
+  subroutine held_read_attr_real64_1(handle, path, name, value, status)
+    integer, intent(in) :: handle
+    character(len=*), intent(in) :: path, name
+    real(real64), intent(inout) :: value(:)
+    integer, intent(out), optional :: status
+    call read_attr_any(path, '', name, value, shape(value), storage_size(value) / 8, VIDEZ5_DOUBLE, 0, &
+                       status, handle=handle)
+  end subroutine
+  subroutine held_read_attr_int32_0(handle, path, name, value, status)
+    integer, intent(in) :: handle
+    character(len=*), intent(in) :: path, name
+    integer(int32), intent(inout) :: value
+    integer, intent(out), optional :: status
+    integer(int32) :: one(1)
+    one(1) = value
+    call read_attr_any(path, '', name, one, [integer ::], storage_size(one) / 8, VIDEZ5_INT, 0, &
+                       status, handle=handle)
+    value = one(1)
+  end subroutine
+  subroutine held_read_attr_int32_1(handle, path, name, value, status)
+    integer, intent(in) :: handle
+    character(len=*), intent(in) :: path, name
+    integer(int32), intent(inout) :: value(:)
+    integer, intent(out), optional :: status
+    call read_attr_any(path, '', name, value, shape(value), storage_size(value) / 8, VIDEZ5_INT, 0, &
+                       status, handle=handle)
+  end subroutine
+  subroutine held_read_attr_char_0(handle, path, name, value, status)
+    integer, intent(in) :: handle
+    character(len=*), intent(in) :: path, name
+    character(len=*), intent(inout) :: value
+    integer, intent(out), optional :: status
+    character(len=len(value)) :: one(1)
+    one(1) = value
+    call read_attr_any(path, '', name, one, [integer ::], storage_size(one) / 8, VIDEZ5_STRING, len(value), &
+                       status, handle=handle)
+    value = one(1)
+  end subroutine
+  subroutine held_read_attr_char_1(handle, path, name, value, status)
+    integer, intent(in) :: handle
+    character(len=*), intent(in) :: path, name
+    character(len=*), intent(inout) :: value(:)
+    integer, intent(out), optional :: status
+    call read_attr_any(path, '', name, value, shape(value), storage_size(value) / 8, VIDEZ5_STRING, len(value), &
+                       status, handle=handle)
+  end subroutine
+
   ! ---- held files
 
   ! Opens (or creates) the file and holds it until videz5_close: calls through
@@ -951,6 +1211,54 @@ contains
       end if
     end if
     call write_status(status)
+  end subroutine
+
+  ! One attribute: its values and sizes (none for a scalar) and element type.
+  subroutine write_attr_any(path, file, name, value, sizes, type_code, string_length, handle, status)
+    character(len=*), intent(in) :: path, file, name
+    type(*), dimension(*), intent(in) :: value
+    integer, intent(in) :: sizes(:), type_code, string_length
+    integer, intent(in), optional :: handle
+    integer, intent(out), optional :: status
+    integer :: count, s
+    if (refused_empty('videz5_write_attr', path, product(sizes), 'WRITTEN', status)) return
+    count = 0
+    if (size(sizes) > 0) count = sizes(1)
+    if (present(handle)) then
+      call ftoc_h5write_attr_id(handle, path, len_trim(path), name, len_trim(name), value, count, type_code, &
+                                string_length, s)
+    else
+      call ftoc_h5write_attr(file, len_trim(file), path, len_trim(path), name, len_trim(name), value, count, &
+                             type_code, string_length, s)
+    end if
+    if (present(status)) status = s
+  end subroutine
+
+  ! Refused reads end the program without status=, as videz5_read's do.
+  subroutine read_attr_any(path, file, name, value, sizes, element_size, type_code, string_length, status, handle)
+    character(len=*), intent(in) :: path, file, name
+    type(*), dimension(*), intent(inout) :: value
+    integer, intent(in) :: sizes(:), element_size, type_code, string_length
+    integer, intent(out), optional :: status
+    integer, intent(in), optional :: handle
+    integer :: count, s
+    s = VIDEZ5_SHAPE_MISMATCH
+    if (.not. refused_empty('videz5_read_attr', path, product(sizes), 'READ')) then
+      count = 0
+      if (size(sizes) > 0) count = sizes(1)
+      if (present(handle)) then
+        call ftoc_h5read_attr_id(handle, path, len_trim(path), name, len_trim(name), value, count, element_size, &
+                                 type_code, string_length, s)
+      else
+        call ftoc_h5read_attr(file, len_trim(file), path, len_trim(path), name, len_trim(name), value, count, &
+                              element_size, type_code, string_length, s)
+      end if
+    end if
+    if (present(status)) then
+      status = s
+    else if (s /= VIDEZ5_OK) then
+      error stop 'videz5_read_attr failed (see the line above); pass status= to handle it'
+    end if
   end subroutine
 
   ! ---- helpers

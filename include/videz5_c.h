@@ -39,7 +39,8 @@ enum videz5_status {
     VIDEZ5_READ_FAILED = -5,    /* HDF5 failed the read itself */
     VIDEZ5_ARGUMENTS_DIFFER = -6, /* collective: the ranks' arguments differ, or their blocks do not fit */
     VIDEZ5_WRITE_REFUSED = -7,  /* a write refused, nothing changed: the stored dataset's shape or type, bad sizes or code */
-    VIDEZ5_WRITE_FAILED = -8    /* HDF5 failed to write, or to commit what the call wrote */
+    VIDEZ5_WRITE_FAILED = -8,   /* HDF5 failed to write, or to commit what the call wrote */
+    VIDEZ5_NO_ATTRIBUTE = -9    /* the dataset or group has no attribute of that name */
 };
 
 #ifdef __cplusplus
@@ -277,6 +278,47 @@ VIDEZ5_API void ftoc_last_write_status_(int* status);
 VIDEZ5_API void ftoc_h5append_data_id_(const int* file_id, const char* path, const unsigned int* path_length,
                                        const void* data, const unsigned int* dim1, const unsigned int* dim2,
                                        const int* type_code);
+
+/*
+ * Attributes of the dataset or group at path (an empty path or "/": the
+ * file's root group, or the group of a group handle). The write creates the
+ * attribute, or replaces it whole (its type and size follow the new value):
+ * *count values of type_code (VIDEZ5_DOUBLE, VIDEZ5_INT, VIDEZ5_STRING of
+ * *string_length bytes each), *count 0 a scalar. Texts are stored without
+ * their trailing blanks as fixed-length null-padded ASCII strings, as the
+ * units of ftoc_describe_next_ are. It goes through the same open and commit
+ * as a dump, never creates the file, and never ends the process; *status as
+ * ftoc_last_write_status_ gives it for a dump (which it does not change):
+ * VIDEZ5_OK, VIDEZ5_WRITE_REFUSED (one line, nothing changed: no dataset or
+ * group there, bad arguments, a value too large), VIDEZ5_NO_FILE,
+ * VIDEZ5_WRITE_FAILED.
+ */
+VIDEZ5_API void ftoc_h5write_attr_(const char* name, const unsigned int* name_length, const char* path,
+                                   const unsigned int* path_length, const char* attr,
+                                   const unsigned int* attr_length, const void* data, const unsigned int* count,
+                                   const int* type_code, const int* string_length, int* status);
+/*
+ * Reads an attribute as the checked read reads a dataset: only when it has
+ * exactly the shape *count says (0: a scalar) and its values read without a
+ * change (numbers convert exactly or not at all; no text is cut, texts are
+ * blank-padded to *string_length). Otherwise one line, the buffer untouched
+ * and a negative *status: VIDEZ5_NO_FILE, VIDEZ5_NO_DATASET (no dataset or
+ * group at path), VIDEZ5_NO_ATTRIBUTE, VIDEZ5_SHAPE_MISMATCH,
+ * VIDEZ5_TYPE_MISMATCH, VIDEZ5_READ_FAILED. Opens the file read-only.
+ */
+VIDEZ5_API void ftoc_h5read_attr_(const char* name, const unsigned int* name_length, const char* path,
+                                  const unsigned int* path_length, const char* attr, const unsigned int* attr_length,
+                                  void* buffer, const unsigned int* count, const int* element_size,
+                                  const int* type_code, const int* string_length, int* status);
+/* The same through a held handle. */
+VIDEZ5_API void ftoc_h5write_attr_id_(const int* file_id, const char* path, const unsigned int* path_length,
+                                      const char* attr, const unsigned int* attr_length, const void* data,
+                                      const unsigned int* count, const int* type_code, const int* string_length,
+                                      int* status);
+VIDEZ5_API void ftoc_h5read_attr_id_(const int* file_id, const char* path, const unsigned int* path_length,
+                                     const char* attr, const unsigned int* attr_length, void* buffer,
+                                     const unsigned int* count, const int* element_size, const int* type_code,
+                                     const int* string_length, int* status);
 
 #ifdef __cplusplus
 }

@@ -82,6 +82,10 @@ FAULTS = [
     ("failed-open-says-why", "a failed open does not say why",
      'say("CANNOT OPEN FILE IN open_h5_file( " + name + " ): " + cause);', ""),
     ("locked-file-waited-for", "a locked file is not waited for", "if (!patience.pause()) {", "if (true) {"),
+    ("existing-file-not-created", "an attribute write creates the file it names",
+     "if (!file_exists(name_text)) {", "if (false) {"),
+    ("attribute-text-not-cut", "an attribute's text is cut to the value's length",
+     "if (stored.longest_text > size) return VIDEZ5_TYPE_MISMATCH;", "if (false) return VIDEZ5_TYPE_MISMATCH;"),
     # Crashes.
     ("staged-raw-new-only", "small raw writes over stored bytes wait for the commit unjournaled",
      "if (type == H5FD_MEM_DRAW && addr >= s.epoch_eof && !s.journal.active() && size <= kStagedRawWrite &&",

@@ -37,6 +37,12 @@ private:
     bool created_deepest_ = false;
 };
 
+// The dataset or group at path below loc_id, opened without creating or
+// printing anything; a path that names its own group (empty, "/") opens
+// loc_id's. Invalid when there is none: nothing, a dangling link, another kind
+// of object.
+Hid open_object_at(hid_t loc_id, const std::string& path);
+
 // While a held file defers its commits, the groups that walks from loc_id open
 // stay open between calls (up to a bound): HDF5 evicts an object's metadata
 // when it closes, so each call would read its group's header, index and names
@@ -79,7 +85,8 @@ bool take_gave_up_on_lock();
 
 // Opens an existing HDF5 file read-only, printing nothing, waiting out a lock
 // that another process holds; negative when there is no file under the name,
-// it is not HDF5, or it stayed locked (locked_out then says so).
+// it is no regular file (a directory, a FIFO) or not HDF5, or it stayed locked
+// (locked_out then says so).
 hid_t open_h5_file_read_only(const std::string& name, bool* locked_out = nullptr);
 
 // The lock HDF5 1.10 takes on the files it opens (flock: exclusive for a

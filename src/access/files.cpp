@@ -303,6 +303,10 @@ hid_t open_named_file(const std::string& name, bool must_exist, bool reading) {
 }
 
 hid_t open_h5_file_read_only(const std::string& name, bool* locked_out) {
+    if (locked_out != nullptr) *locked_out = false;
+    // As for opens by name: HDF5's own open of a FIFO waits for a writer for good.
+    struct stat st;
+    if (stat(name.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) return H5I_INVALID_HID;
     const Opened opened = open_waiting(name, H5F_ACC_RDONLY);
     if (locked_out != nullptr) *locked_out = opened.locked_out;
     if (opened.id >= 0) tell_lockless_once(name);

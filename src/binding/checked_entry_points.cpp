@@ -29,15 +29,11 @@ std::string read_message(const char* entry, const std::string& what, const std::
     return what + " IN " + entry + "( " + name + " )";
 }
 
-namespace {
-
 std::string element_name(int type_code, int string_length) {
     if (type_code == VIDEZ5_DOUBLE) return "double";
     if (type_code == VIDEZ5_INT) return "int";
     return "strings of " + std::to_string(string_length) + " bytes";
 }
-
-}  // namespace
 
 int check_read_elements(const char* entry, const std::string& path, int type_code, int string_length,
                         int element_size) {
@@ -131,10 +127,7 @@ void ftoc_h5get_dims_(const char* name, const unsigned int* name_length, const c
                       const unsigned int* path_length, int* rank, unsigned int* dim1, unsigned int* dim2,
                       unsigned int* dim3) {
     videz5::detail::guarded_entry("ftoc_h5get_dims_", [&] {
-        const auto read_only = [&] {
-            return CallTarget::for_call(videz5::detail::own_opened_file(
-                videz5::detail::open_h5_file_read_only(charToString(name, name_length))));
-        };
+        const auto read_only = [&] { return CallTarget::read_only(name, name_length, nullptr); };
         videz5::detail::dims_entry(read_only, path, path_length, rank, dim1, dim2, dim3);
     });
 }
@@ -145,14 +138,7 @@ void ftoc_h5read_data_checked_(const char* name, const unsigned int* name_length
                                const int* type_code, const int* string_length, int* status) {
     *status = VIDEZ5_READ_FAILED;
     videz5::detail::guarded_entry(kCheckedRead, [&] {
-        const auto read_only = [&] {
-            const std::string name_text = charToString(name, name_length);
-            bool locked_out = false;
-            Hid file = videz5::detail::own_opened_file(
-                videz5::detail::open_h5_file_read_only(name_text, &locked_out));
-            if (!file.valid()) videz5::detail::say_no_file(kCheckedRead, name_text, locked_out);
-            return CallTarget::for_call(std::move(file));
-        };
+        const auto read_only = [&] { return CallTarget::read_only(name, name_length, kCheckedRead); };
         videz5::detail::checked_read_entry(kCheckedRead, read_only, path, path_length, buffer, dim1, dim2, dim3,
                                            element_size, type_code, string_length, status);
     });

@@ -3,6 +3,7 @@
 // would alias. Each identifier handed to Fortran gets a positive handle instead,
 // never reused in the process, so a stale handle cannot reach another object.
 #include "handles.hpp"
+#include "read_messages.hpp"
 #include "../access/access.hpp"
 #include "../detail/say.hpp"
 
@@ -108,6 +109,25 @@ CallTarget CallTarget::by_name(const char* name, const unsigned int* name_length
     CallTarget target = for_call(own_opened_file(open_named_file(charToString(name, name_length), reading, reading)));
     target.gave_up_ = take_gave_up_on_lock();  // fault-check: gave-up-stops
     return target;
+}
+
+CallTarget CallTarget::read_only(const char* name, const unsigned int* name_length, const char* entry) {
+    const std::string name_text = charToString(name, name_length);
+    bool locked_out = false;
+    Hid file = own_opened_file(open_h5_file_read_only(name_text, &locked_out));
+    if (!file.valid() && entry != nullptr) say_no_file(entry, name_text, locked_out);
+    return for_call(std::move(file));
+}
+
+CallTarget CallTarget::existing(const char* name, const unsigned int* name_length, const char* entry) {
+    const std::string name_text = charToString(name, name_length);
+    if (!file_exists(name_text)) {  // fault-check: existing-file-not-created
+        say(read_message(entry, "NONEXISTENT FILE", name_text));
+        CallTarget none = for_call(Hid());
+        none.missing_ = true;
+        return none;
+    }
+    return by_name(name, name_length, false);
 }
 
 CallTarget CallTarget::held(int handle, const char* entry) {

@@ -32,6 +32,13 @@ public:
     // Opened by name for this call and closed when it ends, which commits it;
     // a failure to open has been told (see open_named_file).
     static CallTarget by_name(const char* name, const unsigned int* name_length, bool reading);
+    // Opened read-only by name for this call and closed when it ends, never
+    // created; a failure is told in one line naming entry (none when entry is null).
+    static CallTarget read_only(const char* name, const unsigned int* name_length, const char* entry);
+    // Opened read-write by name as by_name, for a call that changes what a
+    // file holds, not whether there is one: a missing file is never created,
+    // but told in one line naming entry.
+    static CallTarget existing(const char* name, const unsigned int* name_length, const char* entry);
     // Opened by the caller for this call alone.
     static CallTarget for_call(Hid file) { return CallTarget(std::move(file), 0, false); }
     // Held by the caller: an unknown handle is told in one line naming entry
@@ -40,11 +47,11 @@ public:
 
     hid_t get() const { return id_.get(); }
     bool valid() const { return id_.valid(); }
-    // An unknown handle, or a file given up on after waiting for another
-    // process's lock: told already, nothing to do. (A file that failed to open
+    // An unknown handle, a file that had to exist and did not, or a file given
+    // up on after waiting for another process's lock: told already, nothing to do. (A file that failed to open
     // by name for another reason goes on to the routines beneath, which say
     // what failed.)
-    bool refused() const { return (held_ && !valid()) || gave_up_; }
+    bool refused() const { return (held_ && !valid()) || gave_up_ || missing_; }
     // After the call changed the file: a held file is committed as its
     // schedule says, a file opened by name is closed now, which commits it.
     // Negative when that commit failed: the call's changes may be lost.
@@ -56,6 +63,7 @@ private:
     int handle_ = 0;
     bool held_ = false;
     bool gave_up_ = false;
+    bool missing_ = false;  // a file that had to exist did not
 };
 
 }  // namespace videz5::detail

@@ -12,6 +12,10 @@ namespace videz5::detail {
 // "WHAT IN entry( name )".
 std::string read_message(const char* entry, const std::string& what, const std::string& name);
 
+// The elements a type code names, as the lines say it: "double", "int",
+// "strings of 8 bytes".
+std::string element_name(int type_code, int string_length);
+
 // What the arguments say about the buffer's elements must agree before any file
 // is opened: a wrong element size would make even a matching shape overrun.
 // VIDEZ5_OK, or VIDEZ5_TYPE_MISMATCH after one line.

@@ -1,6 +1,8 @@
 // Fortran character arguments and slash-separated paths.
 #include "videz5_c.h"
+#include "text.hpp"
 
+#include <algorithm>
 #include <cstring>
 
 std::string charToString(const char* chars, const unsigned int* length) {
@@ -26,3 +28,26 @@ void split_string(const std::string& text, std::vector<std::string>& pieces, cha
     }
     pieces.emplace_back(text, start);
 }
+
+namespace videz5::detail {
+
+std::vector<std::string> padded_texts(const char* chars, std::size_t count, std::size_t length) {
+    std::vector<std::string> texts;
+    texts.reserve(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        const char* element = chars + i * length;
+        const void* nul = std::memchr(element, '\0', length);
+        std::size_t n = nul ? static_cast<const char*>(nul) - element : length;
+        while (n > 0 && element[n - 1] == ' ') --n;
+        texts.emplace_back(element, n);
+    }
+    return texts;
+}
+
+void to_fortran_text(const std::string& text, char* chars, std::size_t length) {
+    const std::size_t n = std::min(text.size(), length);
+    std::memcpy(chars, text.data(), n);
+    std::memset(chars + n, ' ', length - n);
+}
+
+}  // namespace videz5::detail

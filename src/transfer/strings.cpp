@@ -49,24 +49,6 @@ void h5dump_str_dataset(hid_t loc_id, const std::vector<std::string>& names, con
 // String attributes are stored as fixed-length null-padded ASCII, the form that
 // readers of attributes written by other tools handle without surprises.
 namespace videz5::detail {
-namespace {
-
-// Whether the attribute already stores exactly these bytes with this type and shape.
-bool holds(hid_t object, const char* name, hid_t type, std::size_t count, bool as_array,
-           const std::vector<char>& block) {
-    Hid attribute(H5Aopen(object, name, H5P_DEFAULT), H5Aclose);
-    if (!attribute.valid()) return false;
-    Hid stored_type = own_type(H5Aget_type(attribute.get()));
-    Hid space = own_space(H5Aget_space(attribute.get()));
-    if (!stored_type.valid() || !space.valid() || H5Tequal(stored_type.get(), type) <= 0) return false;
-    const int rank = H5Sget_simple_extent_ndims(space.get());
-    if (rank != (as_array ? 1 : 0) || H5Sget_simple_extent_npoints(space.get()) != static_cast<hssize_t>(count))
-        return false;
-    std::vector<char> stored(block.size());
-    return H5Aread(attribute.get(), type, stored.data()) >= 0 && stored == block;
-}
-
-}  // namespace
 
 int write_string_attribute(hid_t object, const char* name, const std::vector<std::string>& values, bool as_array,
                            bool absent) {
@@ -85,18 +67,7 @@ int write_string_attribute(hid_t object, const char* name, const std::vector<std
     const hsize_t count = values.size();
     Hid space = own_space(as_array ? H5Screate_simple(1, &count, nullptr) : H5Screate(H5S_SCALAR));
     if (!space.valid()) return -1;
-
-    const htri_t exists = absent ? 0 : H5Aexists(object, name);
-    if (exists < 0) return -1;
-    // A rewritten record usually describes itself as before: leave such an
-    // attribute alone rather than dirty the group's header for nothing.
-    if (exists > 0 && holds(object, name, type.get(), values.size(), as_array, block)) return 0;
-    // Otherwise replaced whole rather than written over, so that its type and
-    // shape always follow the new values.
-    if (exists > 0 && H5Adelete(object, name) < 0) return -1;
-    Hid attribute(H5Acreate2(object, name, type.get(), space.get(), H5P_DEFAULT, H5P_DEFAULT), H5Aclose);
-    if (!attribute.valid()) return -1;
-    return H5Awrite(attribute.get(), type.get(), block.data());
+    return put_attribute(object, name, type.get(), space.get(), block.data(), block.size(), absent);
 }
 
 }  // namespace videz5::detail

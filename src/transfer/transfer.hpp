@@ -171,6 +171,51 @@ int write_string_attribute(hid_t object, const char* name, const std::vector<std
 // one element), up to its first null; empty when there is none such.
 std::string read_string_attribute(hid_t object, const char* name);
 
+// Creates, or replaces whole, the attribute name on object: of type and space,
+// its values the size bytes at bytes. An attribute that already holds exactly
+// these is left alone. absent as for write_string_attribute. Negative on failure.
+int put_attribute(hid_t object, const char* name, hid_t type, hid_t space, const void* bytes, std::size_t size,
+                  bool absent = false);
+
+// An attribute's values as a caller gives them: count numbers of type at
+// numbers, or texts; count 0 is a scalar (one number, one text).
+struct AttributeValue {
+    const void* numbers = nullptr;
+    hid_t type = H5I_INVALID_HID;
+    std::vector<std::string> texts;
+    unsigned int count = 0;
+};
+// What an attribute of value and its name take in the file, and the most the
+// library lets them take: in the file format it writes, HDF5 keeps an attribute
+// in one object-header message of at most 64 KiB (65,440 bytes of doubles
+// under a short name went in, 65,520 did not), and a create refused after the
+// stored attribute went would lose that one.
+std::size_t attribute_bytes(const std::string& name, const AttributeValue& value);
+inline constexpr std::size_t kLargestAttribute = 65000;
+// Creates, or replaces whole (type and size follow the new values), the
+// attribute name on the dataset or group at path (open_object_at): texts as
+// fixed-length null-padded ASCII strings, as write_string_attribute stores
+// them, numbers in their own type. VIDEZ5_OK; VIDEZ5_NO_DATASET when there is
+// no dataset or group there, nothing written; VIDEZ5_WRITE_FAILED. Prints nothing.
+int write_attribute_at(hid_t loc_id, const std::string& path, const std::string& name, const AttributeValue& value);
+
+// What a read of an attribute found, for the line that refuses it.
+struct StoredAttribute {
+    std::vector<hsize_t> dims;     // HDF5 order; none for a scalar, {0} for no values at all
+    std::size_t longest_text = 0;  // texts: the longest one stored, trailing blanks and NULs aside
+};
+// Reads the attribute name of the dataset or group at path into buffer, count
+// elements of type_id (0: a scalar), only when its shape is exactly that and
+// its values read without any change: numbers as the checked read takes them
+// (ints into doubles, whole doubles in range into ints), fixed-length texts
+// into space-padded strings of type_id's size as long as none is longer.
+// VIDEZ5_OK, VIDEZ5_NO_DATASET, VIDEZ5_NO_ATTRIBUTE, VIDEZ5_SHAPE_MISMATCH,
+// VIDEZ5_TYPE_MISMATCH (strings and numbers, variable-length strings, a text
+// too long, a value that would change), VIDEZ5_READ_FAILED; the buffer is
+// left alone unless VIDEZ5_OK. Prints nothing.
+int read_attribute_at(hid_t loc_id, const std::string& path, const std::string& name, void* buffer,
+                      unsigned int count, hid_t type_id, StoredAttribute& stored);
+
 // Writes the given units and long_name attributes on object (replaced whole,
 // never cut); negative on failure.
 int describe(hid_t object, const std::string& units, const std::string& long_name);

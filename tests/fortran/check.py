@@ -286,6 +286,61 @@ def check_replace(d):
     expect_xarray(path, "plots/held", ("Y", "X"), {})
 
 
+def write_foreign_attrs(d):
+    """Attributes as h5py writes them by default, and a blank-padded one."""
+    with h5py.File(os.path.join(d, "foreign.h5"), "w") as f:
+        f.attrs.update(n=np.int64(7), note="variable-length", grid=np.zeros((2, 3)))
+        t = h5py.h5t.C_S1.copy()
+        t.set_size(8)
+        t.set_strpad(h5py.h5t.STR_SPACEPAD)
+        a = h5py.h5a.create(f.id, b"padded", t, h5py.h5s.create(h5py.h5s.SCALAR))
+        a.write(np.array(b"ab      ", dtype="S8"), mtype=t)
+
+
+def expect_attr(obj, name, shape, kind, values, strsize=None):
+    """An attribute: its shape, element type ('f8', 'i4', or 'S': fixed-length
+    null-padded ASCII of strsize bytes) and values."""
+    if name not in obj.attrs:
+        return expect(False, f"{obj.name}@{name}: missing")
+    a = obj.attrs.get_id(name)
+    t = a.get_type()
+    expect(a.shape == shape, f"{obj.name}@{name}: shape {a.shape}, expected {shape}")
+    if kind == "S":
+        expect(isinstance(t, h5py.h5t.TypeStringID) and not t.is_variable_str() and t.get_size() == strsize
+               and t.get_strpad() == h5py.h5t.STR_NULLPAD and t.get_cset() == h5py.h5t.CSET_ASCII,
+               f"{obj.name}@{name}: not null-padded ASCII of {strsize} bytes")
+    else:
+        expect(a.dtype == np.dtype(kind), f"{obj.name}@{name}: type {a.dtype}, expected {kind}")
+    got = obj.attrs[name]
+    expect(np.array_equal(got, np.asarray(values, dtype=got.dtype if kind == "S" else None)),
+           f"{obj.name}@{name}: {got!r}")
+
+
+def check_attributes(d):
+    expect_files(d, "attrs.h5", "foreign.h5")  # refused writes created no file
+    with h5py.File(os.path.join(d, "attrs.h5"), "r") as f:
+        expect(list(f.keys()) == ["fields"] and list(f["fields"].keys()) == ["t"], "a write created an object")
+        t, g = f["fields/t"], f["fields"]
+        for obj, name, shape, kind, values, *size in (
+                (t, "scale", (), "f8", 0.5),
+                (t, "limits", (2,), "i4", [1, 2]),            # three doubles replaced by two ints
+                (t, "units", (), "S", b"kelvin", 6), (t, "long_name", (), "S", b"temperature", 11),
+                (t, "held", (), "i4", 7), (t, "deferred", (), "S", b"yes", 3),
+                (t, "from group", (2,), "f8", [1, 2]),
+                (g, "step", (), "f8", 2.5),                   # an int replaced by a double
+                (g, "cells", (4,), "i4", [4, 3, 2, 1]),
+                (g, "code", (), "S", b"videz5 test", 11),     # its trailing blanks not stored
+                (g, "empty", (), "S", b"", 1),
+                (g, "group itself", (), "i4", 1),
+                (f, "species", (3,), "S", [b"H", b"He", b"Li"], 2)):
+            expect_attr(obj, name, shape, kind, values, *size)
+        expect(sorted(t.attrs.keys()) == ["deferred", "from group", "held", "limits", "long_name", "scale", "units"],
+               f"fields/t: attributes {sorted(t.attrs.keys())}")
+        expect(sorted(g.attrs.keys()) == ["cells", "code", "empty", "group itself", "step", "whole"],
+               f"fields: attributes {sorted(g.attrs.keys())}")
+        expect(list(f.attrs.keys()) == ["species"], f"/: attributes {list(f.attrs.keys())}")
+
+
 CASES = {
     "test_handles": (0, check_handles),
     "test_arrays": (0, check_arrays),
@@ -297,6 +352,7 @@ CASES = {
     "test_module_plots": (0, check_module_plots),
     "test_series": (0, check_series),
     "test_replace": (0, check_replace),
+    "test_attributes": (0, check_attributes, write_foreign_attrs),
 }
 
 

@@ -8,14 +8,14 @@ program bad_inputs
   use test_support
   implicit none
   character(len=*), parameter :: keep = 'keep.h5', nul = char(0)
-  integer :: fid, gid, bad, i, code
+  integer :: fid, gid, bad, i, code, dims(3)
   double precision, parameter :: t(4, 3) = reshape([(0.5d0 * i, i = 1, 12)], [4, 3])
   double precision, parameter :: x(6) = [(dble(i), i = 1, 6)], y(6) = -x
   character(len=8), parameter :: words(2) = ['first   ', 'second  ']
   integer, parameter :: never_handed_out(3) = [987654, 0, -5]
   character(len=32) :: mode
   character(len=8) :: words_back(2)
-  double precision :: sentinel(12)
+  double precision :: sentinel(12), big(8200)
 
   call get_command_argument(1, mode)
   if (mode /= '') then
@@ -57,6 +57,10 @@ program bad_inputs
   call expect(bad < 0, '/dev/null gives a negative handle')
   call ftoc_h5dump_data('fifo.h5', 7, 'v', 1, t, 4, 3, 0, VIDEZ5_DOUBLE, 0)
   call read_fails('fifo.h5', 'v')
+  sentinel = 42
+  call ftoc_h5read_data_checked('fifo.h5', 7, 'v', 1, sentinel, 12, 0, 0, 8, VIDEZ5_DOUBLE, 0, code)
+  call ftoc_h5get_dims('fifo.h5', 7, 'v', 1, bad, dims(1), dims(2), dims(3))
+  call expect(code == VIDEZ5_NO_FILE .and. all(sentinel == 42) .and. bad == -1, 'a checked read of a FIFO')
 
   call section('an unwritable location')
   call ftoc_h5dump_data('/proc/videz5-bad.h5', 19, 'v', 1, t, 4, 3, 0, VIDEZ5_DOUBLE, 0)
@@ -138,6 +142,32 @@ program bad_inputs
   call section('values HDF5 cannot convert')
   call ftoc_h5dump_data(keep, len(keep), 'text/w', 6, [7d0, 8d0], 2, 0, 0, VIDEZ5_DOUBLE, 0)
   call read_fails(keep, 'text/w')
+
+  call section('attributes: nowhere to go, bad arguments, too large')
+  call ftoc_h5write_attr('never.h5', 8, 'v', 1, 'units', 5, words, 0, VIDEZ5_STRING, 8, code)
+  call expect(code == VIDEZ5_NO_FILE, 'an attribute in a file not there')
+  call ftoc_h5write_attr('notes.txt', 9, 'v', 1, 'units', 5, words, 0, VIDEZ5_STRING, 8, code)
+  call expect(code == VIDEZ5_NO_FILE, 'an attribute in a file not HDF5')
+  call ftoc_h5write_attr(keep, len(keep), 'fields/t/x', 10, 'units', 5, words, 0, VIDEZ5_STRING, 8, code)
+  call expect(code == VIDEZ5_WRITE_REFUSED, 'an attribute below a dataset')
+  call ftoc_h5write_attr(keep, len(keep), 'fields/t', 8, 'units', 5, x, 0, 7, 0, code)
+  call ftoc_h5write_attr(keep, len(keep), 'fields/t', 8, 'units', 5, words, 0, VIDEZ5_STRING, 0, code)
+  call ftoc_h5write_attr(keep, len(keep), 'fields/t', 8, '', 0, x, 0, VIDEZ5_DOUBLE, 0, code)
+  call ftoc_h5write_attr(keep, len(keep), 'fields/t', 8, 'huge', 4, x, -1, VIDEZ5_DOUBLE, 0, code)
+  call ftoc_h5write_attr_id(987654, 'fields/t', 8, 'units', 5, x, 0, VIDEZ5_DOUBLE, 0, code)
+  call expect(code == VIDEZ5_NO_FILE, 'an attribute through an unknown handle')
+  big = 1
+  call videz5_write_attr(keep, 'g', 'big', big, status=code)
+  call expect(code == VIDEZ5_WRITE_REFUSED, 'an attribute too large')
+  call videz5_write_attr(keep, 'g', 'big', big(:8100), status=code)
+  call expect(code == VIDEZ5_OK, 'the largest attribute that goes in')
+  sentinel = 42
+  call ftoc_h5read_attr(keep, len(keep), 'g', 1, 'big', 3, sentinel, 0, 4, VIDEZ5_DOUBLE, 0, code)
+  call ftoc_h5read_attr('notes.txt', 9, 'g', 1, 'big', 3, sentinel, 0, 8, VIDEZ5_DOUBLE, 0, code)
+  call ftoc_h5read_attr('fifo.h5', 7, 'g', 1, 'big', 3, sentinel, 0, 8, VIDEZ5_DOUBLE, 0, code)
+  call ftoc_h5read_attr(keep, len(keep), 'g', 1, '', 0, sentinel, 0, 8, VIDEZ5_DOUBLE, 0, code)
+  call ftoc_h5read_attr_id(987654, 'g', 1, 'big', 3, sentinel, 0, 8, VIDEZ5_DOUBLE, 0, code)
+  call expect(all(sentinel == 42), 'failed attribute reads left their buffer alone')
   call expect_open(0, 'everything')
   call section('done')
 contains

@@ -54,6 +54,9 @@ def check_files(d, damaged):
             ds = f["untitled/" + key]
             expect(ds.id.get_type().get_size() == 1 and ds[0] == b"", f"empty {key}")
         expect(np.array_equal(f["untitled/data"][()], t), "untitled/data")
+        # The largest attribute went in, nothing else of the refused ones.
+        expect(list(f["g"].attrs.keys()) == ["big"] and f["g"].attrs["big"].shape == (8100,)
+               and not f["fields/t"].attrs.keys(), "attributes of g or fields/t")
     with h5py.File(os.path.join(d, "nul.h5"), "r") as f:
         expect(sorted(f.keys()) == ["p", "v"], f"nul.h5: {sorted(f)}")
         expect(np.array_equal(f["v"][()], t), "nul.h5/v")

@@ -36,8 +36,9 @@ exported=$(nm -D --defined-only "$libdir/libvidez5_c.so" | awk '{print $3}' | c+
            sed 's/(.*//; s/\[abi:cxx11\]//' | sort -u | tr '\n' ' ')
 public="H5LTmake_dataset_sane charToString close_path file_exists ftoc_close_file_id_ ftoc_close_group_id_ \
 ftoc_defer_commits_id_ ftoc_describe_next_ ftoc_flush_file_id_ ftoc_h5append_data_ ftoc_h5append_data_id_ \
-ftoc_h5dump_data_ ftoc_h5dump_data_id_ ftoc_h5get_dims_ ftoc_h5get_dims_id_ ftoc_h5read_data_ ftoc_h5read_data_checked_ \
-ftoc_h5read_data_checked_id_ ftoc_last_write_status_ ftoc_open_file_id_ ftoc_open_group_id_ ftoc_printh5_double_ ftoc_printh5_double_notitle_ \
+ftoc_h5dump_data_ ftoc_h5dump_data_id_ ftoc_h5get_dims_ ftoc_h5get_dims_id_ ftoc_h5read_attr_ ftoc_h5read_attr_id_ \
+ftoc_h5read_data_ ftoc_h5read_data_checked_ ftoc_h5read_data_checked_id_ ftoc_h5write_attr_ ftoc_h5write_attr_id_ \
+ftoc_last_write_status_ ftoc_open_file_id_ ftoc_open_group_id_ ftoc_printh5_double_ ftoc_printh5_double_notitle_ \
 ftoc_printh5_id_ ftoc_printh5_int_ ftoc_printh5_int_notitle_ ftoc_replace_next_ \
 ftoc_set_durable_ h5dump_data h5dump_str_dataset h5get_dims h5read_data h5read_data_checked open_h5_file open_path \
 printh5 split_string "

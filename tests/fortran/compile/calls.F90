@@ -5,14 +5,14 @@ program calls
   use videz5
   implicit none
   real(real64) :: r1(3), r2(3, 2), r3(3, 2, 2), r4(2, 2, 2, 2), scalar
-  real(real32) :: s2(3, 2)
+  real(real32) :: s2(3, 2), single
   integer(int32) :: i1(3), i2(3, 2), i3(3, 2, 2)
   integer(int64) :: l1(3)
   logical :: b1(3)
   complex(real64) :: c1(3)
   character(len=4) :: w1(3), w2(3, 2), w3(3, 2, 2)
   character(len=16) :: name = 'f.h5'
-  integer :: rank, dims(3), status
+  integer :: rank, dims(3), status, handle = 1
 
   call videz5_dump(name, 'r1', r1)
   call videz5_dump(name, 'r2', r2)
@@ -36,6 +36,18 @@ program calls
   call videz5_plot(name, 'p2t', r2, r1, r1(1:2), title='t', ytitle='y')
   call videz5_plot(name, 'i1', i1, r1, xtitle='x')
   call videz5_plot(name, 'i2', i2, r1, r1(1:2), 't', 'x', 'y')
+  call videz5_write_attr(name, 'r1', 'scalar', scalar)
+  call videz5_write_attr(name, 'r1', 'array', r1, status)
+  call videz5_write_attr(name, 'r1', 'int', i1(1))
+  call videz5_write_attr(handle, 'r1', 'ints', i1, status=status)
+  call videz5_write_attr(handle, 'r1', 'text', 'text')
+  call videz5_write_attr(name, '/', 'texts', w1)
+  call videz5_read_attr(name, 'r1', 'scalar', scalar)
+  call videz5_read_attr(handle, 'r1', 'array', r1, status)
+  call videz5_read_attr(name, 'r1', 'int', i1(1), status=status)
+  call videz5_read_attr(name, 'r1', 'ints', i1)
+  call videz5_read_attr(handle, 'r1', 'text', w1(1))
+  call videz5_read_attr(name, '/', 'texts', w1)
 
 #if BAD == 1
   call videz5_dump(name, 'single', s2)
@@ -59,5 +71,17 @@ program calls
   call videz5_plot(name, 'rank3', r3, r1, r1)
 #elif BAD == 11
   call videz5_get_dims(name, 'real_rank', scalar, dims)
+#elif BAD == 12
+  call videz5_write_attr(name, 'r1', 'single', single)
+#elif BAD == 13
+  call videz5_write_attr(handle, 'r1', 'int64', l1)
+#elif BAD == 14
+  call videz5_write_attr(name, 'r1', 'rank2', r2)
+#elif BAD == 15
+  call videz5_read_attr(name, 'r1', 'logical', b1)
+#elif BAD == 16
+  call videz5_read_attr(handle, 'r1', 'complex', c1(1))
+#elif BAD == 17
+  call videz5_read_attr(name, 'r1', 'status', scalar, 1.0)
 #endif
 end program calls
