@@ -86,6 +86,8 @@ FAULTS = [
      "if (!file_exists(name_text)) {", "if (false) {"),
     ("attribute-text-not-cut", "an attribute's text is cut to the value's length",
      "if (stored.longest_text > size) return VIDEZ5_TYPE_MISMATCH;", "if (false) return VIDEZ5_TYPE_MISMATCH;"),
+    ("delete-forgets-kept-groups", "a deleted group stays among those a held file keeps open",
+     "if (status == VIDEZ5_OK) forget_kept_groups();", "(void)status;"),
     # Crashes.
     ("overwrite-journaled", "an overwrite in place is not journaled",
      "if (raw_write_needs_undo(s, addr, size)) {", "if (false) {"),

@@ -17,13 +17,10 @@
 namespace {
 
 using videz5::detail::CallTarget;
+using videz5::detail::held;
 using videz5::detail::OpenTarget;
 using videz5::detail::read_message;
 using videz5::detail::say;
-
-OpenTarget held(const int* handle, const char* entry) {
-    return [=] { return CallTarget::held(*handle, entry); };
-}
 
 // "PATH, NAME", as the lines name an attribute.
 std::string attribute_at(const std::string& path, const std::string& name) { return path + ", " + name; }

@@ -17,6 +17,10 @@ inline OpenTarget by_name(const char* name, const unsigned int* name_length, boo
     return [=] { return CallTarget::by_name(name, name_length, reading); };
 }
 
+inline OpenTarget held(const int* handle, const char* entry) {
+    return [=] { return CallTarget::held(*handle, entry); };
+}
+
 void dump_entry(const char* entry, const OpenTarget& open_target, const char* path, const unsigned int* path_length,
                 const void* data, const unsigned int* dim1, const unsigned int* dim2, const unsigned int* dim3,
                 const int* type_code, const int* string_length);

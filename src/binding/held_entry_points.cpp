@@ -12,10 +12,7 @@
 namespace {
 
 using videz5::detail::CallTarget;
-
-videz5::detail::OpenTarget held(const int* handle, const char* entry) {
-    return [=] { return CallTarget::held(*handle, entry); };
-}
+using videz5::detail::held;
 
 }  // namespace
 
