@@ -7,6 +7,9 @@
 !   videz5_append(file, path, step)          real64 / int32, a scalar or rank 1 to 2 per step
 !   videz5_write_attr(file, path, name, value [, status])   real64 / int32 / character, a scalar or rank 1,
 !   videz5_read_attr(file, path, name, value [, status])    on the dataset or group at path
+!   videz5_exists(file, path)                logical: a dataset or group there; never creates or prints anything
+!   videz5_list(file, group, names, count [, status])   the group's names in HDF5's name order
+!   videz5_delete(file, path [, status])     unlinks a dataset or group
 ! The writes also take units= and description= (plots x_units=, and y_units=
 ! for 2-D data), stored as the attributes "units" and "long_name", and
 ! status= (VIDEZ5_OK, VIDEZ5_WRITE_REFUSED, VIDEZ5_NO_FILE, VIDEZ5_WRITE_FAILED;
@@ -47,6 +50,9 @@ module videz5
   public :: videz5_open, videz5_close, videz5_flush, videz5_defer_commits
   public :: ftoc_h5write_attr, ftoc_h5read_attr, ftoc_h5write_attr_id, ftoc_h5read_attr_id, VIDEZ5_NO_ATTRIBUTE
   public :: videz5_write_attr, videz5_read_attr
+  public :: ftoc_h5exists, ftoc_h5exists_id, ftoc_h5list, ftoc_h5list_id, ftoc_h5delete, ftoc_h5delete_id, &
+            VIDEZ5_NAMES_CUT
+  public :: videz5_exists, videz5_list, videz5_delete
 
   ! Element type codes.
   integer, parameter :: VIDEZ5_DOUBLE = 0, VIDEZ5_INT = 1, VIDEZ5_STRING = 2
@@ -55,6 +61,8 @@ module videz5
   integer, parameter :: VIDEZ5_OK = 0, VIDEZ5_NO_FILE = -1, VIDEZ5_NO_DATASET = -2, VIDEZ5_SHAPE_MISMATCH = -3, &
                         VIDEZ5_TYPE_MISMATCH = -4, VIDEZ5_READ_FAILED = -5, VIDEZ5_ARGUMENTS_DIFFER = -6, &
                         VIDEZ5_WRITE_REFUSED = -7, VIDEZ5_WRITE_FAILED = -8, VIDEZ5_NO_ATTRIBUTE = -9
+  ! A listing done, but with names cut to the caller's length: the one status above 0.
+  integer, parameter :: VIDEZ5_NAMES_CUT = 1
 
   interface
     subroutine ftoc_open_file_id(name, name_length, file_id) bind(C, name="ftoc_open_file_id_")
@@ -285,6 +293,55 @@ module videz5
       integer(c_int), intent(in) :: file_id, path_length, attr_length, count, element_size, type_code, string_length
       integer(c_int), intent(out) :: status
     end subroutine
+
+    ! exists 1 when a dataset or group is at path, else 0; prints nothing.
+    subroutine ftoc_h5exists(name, name_length, path, path_length, exists) bind(C, name="ftoc_h5exists_")
+      import :: c_char, c_int
+      character(kind=c_char), dimension(*), intent(in) :: name, path
+      integer(c_int), intent(in) :: name_length, path_length
+      integer(c_int), intent(out) :: exists
+    end subroutine
+
+    subroutine ftoc_h5exists_id(file_id, path, path_length, exists) bind(C, name="ftoc_h5exists_id_")
+      import :: c_char, c_int
+      character(kind=c_char), dimension(*), intent(in) :: path
+      integer(c_int), intent(in) :: file_id, path_length
+      integer(c_int), intent(out) :: exists
+    end subroutine
+
+    ! The group's names into names_count strings of names_length characters, their number in count.
+    subroutine ftoc_h5list(name, name_length, path, path_length, names, names_count, names_length, count, status) &
+        bind(C, name="ftoc_h5list_")
+      import :: c_char, c_int
+      character(kind=c_char), dimension(*), intent(in) :: name, path
+      character(kind=c_char), dimension(*), intent(inout) :: names
+      integer(c_int), intent(in) :: name_length, path_length, names_count, names_length
+      integer(c_int), intent(out) :: count, status
+    end subroutine
+
+    subroutine ftoc_h5list_id(file_id, path, path_length, names, names_count, names_length, count, status) &
+        bind(C, name="ftoc_h5list_id_")
+      import :: c_char, c_int
+      character(kind=c_char), dimension(*), intent(in) :: path
+      character(kind=c_char), dimension(*), intent(inout) :: names
+      integer(c_int), intent(in) :: file_id, path_length, names_count, names_length
+      integer(c_int), intent(out) :: count, status
+    end subroutine
+
+    ! Unlinks the dataset or group at path.
+    subroutine ftoc_h5delete(name, name_length, path, path_length, status) bind(C, name="ftoc_h5delete_")
+      import :: c_char, c_int
+      character(kind=c_char), dimension(*), intent(in) :: name, path
+      integer(c_int), intent(in) :: name_length, path_length
+      integer(c_int), intent(out) :: status
+    end subroutine
+
+    subroutine ftoc_h5delete_id(file_id, path, path_length, status) bind(C, name="ftoc_h5delete_id_")
+      import :: c_char, c_int
+      character(kind=c_char), dimension(*), intent(in) :: path
+      integer(c_int), intent(in) :: file_id, path_length
+      integer(c_int), intent(out) :: status
+    end subroutine
   end interface
 
   ! The specifics only fix the types and ranks the generics accept; each hands
@@ -338,6 +395,18 @@ module videz5
                      read_attr_char_0, read_attr_char_1
     module procedure held_read_attr_real64_0, held_read_attr_real64_1, held_read_attr_int32_0, &
                      held_read_attr_int32_1, held_read_attr_char_0, held_read_attr_char_1
+  end interface
+
+  interface videz5_exists
+    module procedure exists_by_name, held_exists
+  end interface
+
+  interface videz5_list
+    module procedure list_by_name, held_list
+  end interface
+
+  interface videz5_delete
+    module procedure delete_by_name, held_delete
   end interface
 
 contains
@@ -1027,6 +1096,58 @@ contains
                        status, handle=handle)
   end subroutine
 
+  ! ---- what a file holds
+
+  ! Whether a dataset or group stands at path (an empty path or '/': the root
+  ! group). Nothing is created or printed: no file, or none HDF5 can open, is false.
+  logical function exists_by_name(file, path) result(found)
+    character(len=*), intent(in) :: file, path
+    integer(c_int) :: e
+    call ftoc_h5exists(file, len_trim(file), path, len_trim(path), e)
+    found = e /= 0
+  end function
+  logical function held_exists(handle, path) result(found)
+    integer, intent(in) :: handle
+    character(len=*), intent(in) :: path
+    integer(c_int) :: e
+    call ftoc_h5exists_id(handle, path, len_trim(path), e)
+    found = e /= 0
+  end function
+
+  ! count is the number of names even when names has fewer elements: those
+  ! past size(names) are not stored.
+  subroutine list_by_name(file, group, names, count, status)
+    character(len=*), intent(in) :: file, group
+    character(len=*), intent(inout) :: names(:)
+    integer, intent(out) :: count
+    integer, intent(out), optional :: status
+    call list_any(group, file, names, count, status)
+  end subroutine
+  subroutine held_list(handle, group, names, count, status)
+    integer, intent(in) :: handle
+    character(len=*), intent(in) :: group
+    character(len=*), intent(inout) :: names(:)
+    integer, intent(out) :: count
+    integer, intent(out), optional :: status
+    call list_any(group, '', names, count, status, handle)
+  end subroutine
+
+  subroutine delete_by_name(file, path, status)
+    character(len=*), intent(in) :: file, path
+    integer, intent(out), optional :: status
+    integer :: s
+    call ftoc_h5delete(file, len_trim(file), path, len_trim(path), s)
+    if (present(status)) status = s
+  end subroutine
+  subroutine held_delete(handle, path, status)
+    integer, intent(in) :: handle
+    character(len=*), intent(in) :: path
+    integer, intent(out), optional :: status
+    integer :: s
+    call ftoc_h5delete_id(handle, path, len_trim(path), s)
+    if (present(status)) status = s
+  end subroutine
+
   ! ---- held files
 
   ! Opens (or creates) the file and holds it until videz5_close: calls through
@@ -1258,6 +1379,27 @@ contains
       status = s
     else if (s /= VIDEZ5_OK) then
       error stop 'videz5_read_attr failed (see the line above); pass status= to handle it'
+    end if
+  end subroutine
+
+  ! A listing that failed ends the program without status=, as a read does;
+  ! names cut to their length (VIDEZ5_NAMES_CUT) do not.
+  subroutine list_any(group, file, names, count, status, handle)
+    character(len=*), intent(in) :: group, file
+    character(len=*), intent(inout) :: names(:)
+    integer, intent(out) :: count
+    integer, intent(out), optional :: status
+    integer, intent(in), optional :: handle
+    integer :: s
+    if (present(handle)) then
+      call ftoc_h5list_id(handle, group, len_trim(group), names, size(names), len(names), count, s)
+    else
+      call ftoc_h5list(file, len_trim(file), group, len_trim(group), names, size(names), len(names), count, s)
+    end if
+    if (present(status)) then
+      status = s
+    else if (s < VIDEZ5_OK) then
+      error stop 'videz5_list failed (see the line above); pass status= to handle it'
     end if
   end subroutine
 

@@ -40,7 +40,8 @@ enum videz5_status {
     VIDEZ5_ARGUMENTS_DIFFER = -6, /* collective: the ranks' arguments differ, or their blocks do not fit */
     VIDEZ5_WRITE_REFUSED = -7,  /* a write refused, nothing changed: the stored dataset's shape or type, bad sizes or code */
     VIDEZ5_WRITE_FAILED = -8,   /* HDF5 failed to write, or to commit what the call wrote */
-    VIDEZ5_NO_ATTRIBUTE = -9    /* the dataset or group has no attribute of that name */
+    VIDEZ5_NO_ATTRIBUTE = -9,   /* the dataset or group has no attribute of that name */
+    VIDEZ5_NAMES_CUT = 1        /* a listing done, but some names were longer than the caller's and were cut */
 };
 
 #ifdef __cplusplus
@@ -319,6 +320,42 @@ VIDEZ5_API void ftoc_h5read_attr_id_(const int* file_id, const char* path, const
                                      const char* attr, const unsigned int* attr_length, void* buffer,
                                      const unsigned int* count, const int* element_size, const int* type_code,
                                      const int* string_length, int* status);
+
+/*
+ * What a file holds, by name (opened read-only, never created) and through a
+ * held handle. *exists 1 when a dataset or group stands at path (an empty
+ * path or "/": the root group, or the group of a group handle), else 0: also
+ * for no file, a file that is not HDF5, an unknown handle. Prints nothing.
+ */
+VIDEZ5_API void ftoc_h5exists_(const char* name, const unsigned int* name_length, const char* path,
+                               const unsigned int* path_length, int* exists);
+VIDEZ5_API void ftoc_h5exists_id_(const int* file_id, const char* path, const unsigned int* path_length, int* exists);
+/*
+ * The names of the members of the group at path, in HDF5's name order, into
+ * *names_count Fortran strings of *names_length bytes each (blank-padded;
+ * those after the last name blank), and their number in *count, also when
+ * there are more than names_count (those are not stored). A longer name is
+ * cut to *names_length: one line, *status VIDEZ5_NAMES_CUT (positive: the
+ * names are there, cut). Otherwise VIDEZ5_OK, or negative after one line,
+ * *count -1 and names untouched: VIDEZ5_NO_FILE, VIDEZ5_NO_DATASET (no group
+ * there), VIDEZ5_READ_FAILED.
+ */
+VIDEZ5_API void ftoc_h5list_(const char* name, const unsigned int* name_length, const char* path,
+                             const unsigned int* path_length, char* names, const unsigned int* names_count,
+                             const unsigned int* names_length, int* count, int* status);
+VIDEZ5_API void ftoc_h5list_id_(const int* file_id, const char* path, const unsigned int* path_length, char* names,
+                                const unsigned int* names_count, const unsigned int* names_length, int* count,
+                                int* status);
+/*
+ * Unlinks the dataset or group at path, through the same open and commit as a
+ * dump, never creating the file. *status VIDEZ5_OK; VIDEZ5_WRITE_REFUSED with
+ * one line when nothing is there (or the path names the group it starts
+ * from); VIDEZ5_NO_FILE; VIDEZ5_WRITE_FAILED. The space the object took stays
+ * in the file (see the README).
+ */
+VIDEZ5_API void ftoc_h5delete_(const char* name, const unsigned int* name_length, const char* path,
+                               const unsigned int* path_length, int* status);
+VIDEZ5_API void ftoc_h5delete_id_(const int* file_id, const char* path, const unsigned int* path_length, int* status);
 
 #ifdef __cplusplus
 }

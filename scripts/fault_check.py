@@ -86,6 +86,8 @@ FAULTS = [
      "if (!file_exists(name_text)) {", "if (false) {"),
     ("attribute-text-not-cut", "an attribute's text is cut to the value's length",
      "if (stored.longest_text > size) return VIDEZ5_TYPE_MISMATCH;", "if (false) return VIDEZ5_TYPE_MISMATCH;"),
+    ("delete-forgets-kept-groups", "a deleted group stays among those a held file keeps open",
+     "if (status == VIDEZ5_OK) forget_kept_groups();", "(void)status;"),
     # Crashes.
     ("staged-raw-new-only", "small raw writes over stored bytes wait for the commit unjournaled",
      "if (type == H5FD_MEM_DRAW && addr >= s.epoch_eof && !s.journal.active() && size <= kStagedRawWrite &&",

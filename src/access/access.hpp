@@ -42,12 +42,24 @@ private:
 // loc_id's. Invalid when there is none: nothing, a dangling link, another kind
 // of object.
 Hid open_object_at(hid_t loc_id, const std::string& path);
+// The names of the members of the group at path (as open_object_at finds it),
+// in HDF5's name order. VIDEZ5_OK; VIDEZ5_NO_DATASET when there is no group
+// there; VIDEZ5_READ_FAILED. Prints nothing.
+int list_group(hid_t loc_id, const std::string& path, std::vector<std::string>& names);
+// Unlinks the dataset or group at path. VIDEZ5_OK; VIDEZ5_NO_DATASET when
+// there is none; VIDEZ5_WRITE_REFUSED for a path that names loc_id's own
+// group; VIDEZ5_WRITE_FAILED (HDF5 prints why). The groups kept open between
+// calls are closed after a delete.
+int unlink_at(hid_t loc_id, const std::string& path);
 
 // While a held file defers its commits, the groups that walks from loc_id open
 // stay open between calls (up to a bound): HDF5 evicts an object's metadata
 // when it closes, so each call would read its group's header, index and names
 // again. keep false closes them; so do close_file and close_group of loc_id.
 void keep_groups_open(hid_t loc_id, bool keep);
+// Closes every group kept open so far, below any location, keeping on
+// keeping them: the next walks open and keep them anew.
+void forget_kept_groups();
 
 // Closes identifiers handed out by open_h5_file and open_path; negative on
 // failure. When the close closed the file and its last writes failed, that is

@@ -113,6 +113,18 @@ void keep_groups_open(hid_t loc_id, bool keep) {
     for (const auto& [path, group] : closing) H5Gclose(group);
 }
 
+void forget_kept_groups() {
+    std::vector<hid_t> closing;
+    {
+        const std::lock_guard<std::mutex> hold(kept_lock);
+        for (auto& [loc_id, groups] : kept_groups()) {
+            for (const auto& [path, group] : groups) closing.push_back(group);
+            groups.clear();
+        }
+    }
+    for (const hid_t group : closing) H5Gclose(group);
+}
+
 PathWalk::PathWalk(hid_t loc_id, const std::string& path, int offset, bool create) : offset_(offset) {
     split_string(path, components_, '/');
     chain_.assign(components_.size() + 1, 0);

@@ -341,6 +341,22 @@ def check_attributes(d):
         expect(list(f.attrs.keys()) == ["species"], f"/: attributes {list(f.attrs.keys())}")
 
 
+def check_listing(d):
+    expect_files(d, "listing.h5", "notes.txt")  # exists, list and delete created no file
+    path = os.path.join(d, "listing.h5")
+    with h5py.File(path, "r") as f:
+        expect(sorted(f.keys()) == ["a", "b", "kept", "plots", "space"], f"top level: {sorted(f.keys())}")
+        expect(list(f["b"].keys()) == [] and list(f["kept"].keys()) == ["y"], "b or kept")
+        expect(sorted(f["space"].keys()) == ["after", "next"], f"space/: {sorted(f['space'].keys())}")
+        expect_dataset(f, "kept/y", (1,), "f8", [2.0])
+    # The 800,000 bytes of the deleted dataset stayed in the file; a rewrite leaves them out.
+    packed = os.path.join(d, "packed.h5")
+    r = subprocess.run(["h5repack", path, packed], capture_output=True, text=True)
+    expect(r.returncode == 0 and os.path.getsize(packed) + 800000 <= os.path.getsize(path),
+           f"h5repack: {r.returncode} {r.stderr}, {os.path.getsize(path)} bytes before, "
+           f"{os.path.getsize(packed) if os.path.exists(packed) else None} after")
+
+
 CASES = {
     "test_handles": (0, check_handles),
     "test_arrays": (0, check_arrays),
@@ -353,6 +369,7 @@ CASES = {
     "test_series": (0, check_series),
     "test_replace": (0, check_replace),
     "test_attributes": (0, check_attributes, write_foreign_attrs),
+    "test_listing": (0, check_listing),
 }
 
 

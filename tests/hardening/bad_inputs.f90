@@ -21,13 +21,15 @@ program bad_inputs
   if (mode /= '') then
     ! An element type code (the number after the mode's last '_'), a missing file, a refused module read.
     if (index(mode, '_code_') > 0) read(mode(index(mode, '_', back=.true.) + 1:), *) code
-    if (mode == 'module_read') call videz5_dump('there.h5', 't', t)
+    if (mode(:11) == 'module_read' .or. mode == 'module_list') call videz5_dump('there.h5', 't', t)
     print '(a)', 'before'
     if (mode(:10) == 'dump_code_') call ftoc_h5dump_data('never.h5', 8, 'v', 1, x, 2, 0, 0, code, 0)
     if (mode(:10) == 'read_code_') call ftoc_h5read_data('never.h5', 8, 'v', 1, sentinel, code, 0)
     if (mode == 'read_empty_name') call ftoc_h5read_data('', 0, 'v', 1, sentinel, VIDEZ5_DOUBLE, 0)
     if (mode == 'read_missing') call ftoc_h5read_data('missing.h5', 10, 'v', 1, sentinel, VIDEZ5_DOUBLE, 0)
     if (mode == 'module_read') call videz5_read('there.h5', 't', sentinel)  ! without status=
+    if (mode == 'module_read_attr') call videz5_read_attr('there.h5', 't', 'nothing', sentinel(1))
+    if (mode == 'module_list') call videz5_list('there.h5', 't', words_back, i)
     print '(a)', 'not reached'
     stop
   end if
@@ -168,6 +170,29 @@ program bad_inputs
   call ftoc_h5read_attr(keep, len(keep), 'g', 1, '', 0, sentinel, 0, 8, VIDEZ5_DOUBLE, 0, code)
   call ftoc_h5read_attr_id(987654, 'g', 1, 'big', 3, sentinel, 0, 8, VIDEZ5_DOUBLE, 0, code)
   call expect(all(sentinel == 42), 'failed attribute reads left their buffer alone')
+
+  call section('asking, listing and deleting where there is nothing to find')
+  ! Each asked on its own: false, and never a line, whatever stands under the name.
+  call expect(.not. videz5_exists('fifo.h5', '/'), 'a FIFO holds nothing')
+  call expect(.not. videz5_exists('notes.txt', '/'), 'a file that is not HDF5 holds nothing')
+  call expect(.not. videz5_exists('damaged.h5', '/'), 'a damaged file holds nothing')
+  call expect(.not. videz5_exists('adir', '/'), 'a directory holds nothing')
+  call expect(.not. videz5_exists('never.h5', '/'), 'a file not there holds nothing')
+  call expect(.not. videz5_exists(987654, '/'), 'an unknown handle holds nothing')
+  call ftoc_h5list('fifo.h5', 7, '/', 1, words_back, 2, 8, i, code)
+  call ftoc_h5list('notes.txt', 9, '/', 1, words_back, 2, 8, i, code)
+  call ftoc_h5list_id(987654, '/', 1, words_back, 2, 8, i, code)
+  call expect(i == -1 .and. code == VIDEZ5_NO_FILE, 'a listing of no file')
+  call ftoc_h5list(keep, len(keep), 'fields', 6, words_back, 1, 0, i, code)
+  call expect(i == 1 .and. code == VIDEZ5_NAMES_CUT, 'names of length 0')
+  call ftoc_h5delete('never.h5', 8, 'fields', 6, code)
+  call ftoc_h5delete('notes.txt', 9, 'fields', 6, code)
+  call expect(code == VIDEZ5_NO_FILE, 'a delete in a file that is not HDF5')
+  call ftoc_h5delete(keep, len(keep), '', 0, code)
+  call ftoc_h5delete(keep, len(keep), 'fields/t/x', 10, code)
+  call ftoc_h5delete(keep, len(keep), 'a//b', 4, code)
+  call expect(code == VIDEZ5_WRITE_REFUSED, 'nothing to delete')
+  call ftoc_h5delete_id(987654, 'fields', 6, code)
   call expect_open(0, 'everything')
   call section('done')
 contains

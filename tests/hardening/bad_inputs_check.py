@@ -24,7 +24,10 @@ ABORTS = {**{f"dump_code_{c}": (-signal.SIGABRT, lines("before"), []) for c in (
                                                   "ABORTING"), []),
           # A module read refused without status= ends the program as a READ without IOSTAT= does.
           "module_read": (1, lines("before", "SHAPE MISMATCH IN ftoc_h5read_data_checked_( t ): stored 4 x 3, "
-                                   "buffer 12"), ["there.h5"])}
+                                   "buffer 12"), ["there.h5"]),
+          # So do a refused attribute read and a listing that failed.
+          "module_read_attr": (1, lines("before", "NO ATTRIBUTE IN ftoc_h5read_attr_( t, nothing )"), ["there.h5"]),
+          "module_list": (1, lines("before", "NO GROUP IN ftoc_h5list_( t )"), ["there.h5"])}
 
 
 def check_files(d, damaged):

@@ -12,7 +12,8 @@ program calls
   complex(real64) :: c1(3)
   character(len=4) :: w1(3), w2(3, 2), w3(3, 2, 2)
   character(len=16) :: name = 'f.h5'
-  integer :: rank, dims(3), status, handle = 1
+  integer :: rank, dims(3), status, handle = 1, count
+  logical :: there
 
   call videz5_dump(name, 'r1', r1)
   call videz5_dump(name, 'r2', r2)
@@ -48,6 +49,12 @@ program calls
   call videz5_read_attr(name, 'r1', 'ints', i1)
   call videz5_read_attr(handle, 'r1', 'text', w1(1))
   call videz5_read_attr(name, '/', 'texts', w1)
+  there = videz5_exists(name, 'r1')
+  there = videz5_exists(handle, '/')
+  call videz5_list(name, '/', w1, count)
+  call videz5_list(handle, 'g', w1(1:2), count, status)
+  call videz5_delete(name, 'r1')
+  call videz5_delete(handle, 'g', status=status)
 
 #if BAD == 1
   call videz5_dump(name, 'single', s2)
@@ -83,5 +90,13 @@ program calls
   call videz5_read_attr(handle, 'r1', 'complex', c1(1))
 #elif BAD == 17
   call videz5_read_attr(name, 'r1', 'status', scalar, 1.0)
+#elif BAD == 18
+  there = videz5_exists(name, 1)
+#elif BAD == 19
+  call videz5_list(name, '/', i1, count)
+#elif BAD == 20
+  call videz5_list(handle, '/', w1, scalar)
+#elif BAD == 21
+  call videz5_delete(name, 1.0)
 #endif
 end program calls
