@@ -24,8 +24,15 @@
 enum videz5_element_type {
     VIDEZ5_DOUBLE = 0, /* native double */
     VIDEZ5_INT = 1,    /* native int */
-    VIDEZ5_STRING = 2  /* space-padded fixed-length string of string_length bytes */
+    VIDEZ5_STRING = 2, /* space-padded fixed-length string of string_length bytes */
+    /* Only the array entries (ftoc_h5dump_array_ and the calls beside it) take these two. */
+    VIDEZ5_FLOAT = 3,  /* native float */
+    VIDEZ5_INT64 = 4   /* native 64-bit integer */
 };
+
+/* The most dimensions the array entries take: Fortran 2008 allows 15, HDF5 32;
+   7 is what Fortran 90 allowed and what codes use. */
+#define VIDEZ5_MAX_RANK 7
 
 /* Status of the checked read, of a write (ftoc_last_write_status_) and of the
    collective calls (videz5_c_mpi.h); the Fortran module has the same names
@@ -356,6 +363,68 @@ VIDEZ5_API void ftoc_h5list_id_(const int* file_id, const char* path, const unsi
 VIDEZ5_API void ftoc_h5delete_(const char* name, const unsigned int* name_length, const char* path,
                                const unsigned int* path_length, int* status);
 VIDEZ5_API void ftoc_h5delete_id_(const int* file_id, const char* path, const unsigned int* path_length, int* status);
+
+/*
+ * Arrays of every kind and rank: element codes VIDEZ5_DOUBLE to VIDEZ5_INT64,
+ * *rank 0 (a scalar, stored in a scalar dataspace) to VIDEZ5_MAX_RANK, dims the
+ * rank's Fortran sizes (dims[0] fastest, none 0). Unlike the ten, a bad code,
+ * rank or size is refused with one line and the process goes on.
+ *
+ * The dump takes the calling thread's next description, replace and
+ * compression (ftoc_compress_next_) as ftoc_h5dump_data_ takes the first two,
+ * and tells its outcome through ftoc_last_write_status_. With *partial 1, data
+ * is a block of sizes dims whose first element stands at start (1-based
+ * Fortran indices) in a dataset of Fortran sizes shape: created with that
+ * shape and filled with zeros when absent; otherwise it must have that shape
+ * and a type that holds the block's values exactly, or the block is refused
+ * and the file unchanged. The block is written in place, in one commit.
+ */
+VIDEZ5_API void ftoc_h5dump_array_(const char* name, const unsigned int* name_length, const char* path,
+                                   const unsigned int* path_length, const void* data, const int* rank,
+                                   const unsigned int* dims, const int* type_code, const int* string_length,
+                                   const int* partial, const unsigned int* start, const unsigned int* shape);
+VIDEZ5_API void ftoc_h5dump_array_id_(const int* file_id, const char* path, const unsigned int* path_length,
+                                      const void* data, const int* rank, const unsigned int* dims,
+                                      const int* type_code, const int* string_length, const int* partial,
+                                      const unsigned int* start, const unsigned int* shape);
+/*
+ * The checked read of any kind and rank (see ftoc_h5read_data_checked_); a
+ * double dataset never reads into floats (their values would be rounded).
+ * With *partial 1 the block of sizes dims at start (1-based Fortran indices,
+ * one per stored dimension) is read; a block outside the dataset is
+ * VIDEZ5_SHAPE_MISMATCH.
+ */
+VIDEZ5_API void ftoc_h5read_array_(const char* name, const unsigned int* name_length, const char* path,
+                                   const unsigned int* path_length, void* buffer, const int* rank,
+                                   const unsigned int* dims, const int* element_size, const int* type_code,
+                                   const int* string_length, const int* partial, const unsigned int* start,
+                                   int* status);
+VIDEZ5_API void ftoc_h5read_array_id_(const int* file_id, const char* path, const unsigned int* path_length,
+                                      void* buffer, const int* rank, const unsigned int* dims,
+                                      const int* element_size, const int* type_code, const int* string_length,
+                                      const int* partial, const unsigned int* start, int* status);
+/*
+ * The rank of the dataset at path (-1: none; 0: a scalar) and its Fortran
+ * sizes in dims[0..rank-1], the rest of *max_rank set to 0. A rank above
+ * *max_rank prints one line, gives the rank with no sizes and *status
+ * VIDEZ5_SHAPE_MISMATCH; else *status is VIDEZ5_OK, or VIDEZ5_NO_DATASET
+ * (nothing printed).
+ */
+VIDEZ5_API void ftoc_h5get_dims_array_(const char* name, const unsigned int* name_length, const char* path,
+                                       const unsigned int* path_length, const int* max_rank, int* rank,
+                                       unsigned int* dims, int* status);
+VIDEZ5_API void ftoc_h5get_dims_array_id_(const int* file_id, const char* path, const unsigned int* path_length,
+                                          const int* max_rank, int* rank, unsigned int* dims, int* status);
+/*
+ * How the calling thread's next dump (ftoc_h5dump_array_) or append creates
+ * its dataset, taken by it as the description is: *level 1 to 9 deflates the
+ * chunks after the shuffle filter, -1 does not (chunks alone); *chunk_rank chunk sizes
+ * (Fortran order), or 0 for chunks of about 1 MiB of whole fastest rows (a
+ * series keeps its own chunks). A stored dataset overwritten keeps its own
+ * filters. Any other level, chunks that do not fit the array, or an
+ * HDF5 without deflate refuse that write with one line.
+ */
+VIDEZ5_API void ftoc_compress_next_(const int* level, const int* chunk_rank, const unsigned int* chunks);
 
 #ifdef __cplusplus
 }

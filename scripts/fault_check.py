@@ -123,6 +123,12 @@ FAULTS = [
      "if (false) {"),
     ("records-checked", "a journal record that does not check is applied",
      "get_le64(sum) != record_sum(seed, head, payload.data(), payload.size()))", "false)"),
+    ("block-fits", "a block past the end of its dataset is taken",
+     "if (start[i] > shape[i] || dims[i] > shape[i] - start[i]) return false;", "if (false) return false;"),
+    ("doubles-never-floats", "doubles read as floats when their values happen to fit",
+     "rounds_floats(stored_type.get(), type_id))", "false)"),
+    ("blocks-filled", "what the blocks of a new dataset leave is not filled",
+     "if (shared_ != nullptr && shared_->leaves_gaps) {", "if (false) {"),
 ]
 
 # Fast tests first: a fault is caught at the first test that fails.

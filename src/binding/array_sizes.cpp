@@ -1,4 +1,5 @@
 #include "array_sizes.hpp"
+#include "videz5_c.h"
 #include "../detail/say.hpp"
 
 #include <sys/mman.h>
@@ -36,6 +37,20 @@ std::uint64_t at_least_one(unsigned int size) { return size == 0 ? 1 : size; }
 
 }  // namespace
 
+bool element_code_ok(const char* entry, const std::string& path, int type_code, int string_length,
+                     int highest_code) {
+    if (type_code < VIDEZ5_DOUBLE || type_code > highest_code) {
+        say(std::string("INVALID TYPE CODE IN ") + entry + "( " + path + ", " + std::to_string(type_code) + " )");
+        return false;
+    }
+    if (type_code == VIDEZ5_STRING && string_length < 1) {
+        say(std::string("INVALID STRING LENGTH IN ") + entry + "( " + path + ", " + std::to_string(string_length) +
+            " )");
+        return false;
+    }
+    return true;
+}
+
 bool dump_sizes_ok(const char* entry, const std::string& path, const void* data, unsigned int dim1,
                    unsigned int dim2, unsigned int dim3, std::size_t element_size) {
     // Absent sizes are 0 and drop out; all absent is one element.
@@ -47,6 +62,21 @@ bool dump_sizes_ok(const char* entry, const std::string& path, const void* data,
     // The element size too: a string length can be what makes the array impossible.
     say(std::string("INVALID SIZES IN ") + entry + "( " + path + ", " + std::to_string(dim1) + ", " +
         std::to_string(dim2) + ", " + std::to_string(dim3) + " ) OF " + std::to_string(element_size) + " BYTES EACH");
+    return false;
+}
+
+bool array_sizes_ok(const char* entry, const std::string& path, const void* data, const unsigned int* sizes,
+                    int rank, std::size_t element_size) {
+    std::uint64_t count = 1;
+    bool fits = true;
+    std::string listed;
+    for (int i = 0; i < rank; ++i) {
+        fits = fits && sizes[i] != 0 && !__builtin_mul_overflow(count, std::uint64_t{sizes[i]}, &count);
+        listed += ", " + std::to_string(sizes[i]);
+    }
+    if (fits && could_be_array(data, count, element_size)) return true;
+    say(std::string("INVALID SIZES IN ") + entry + "( " + path + listed + " ) OF " + std::to_string(element_size) +
+        " BYTES EACH");
     return false;
 }
 

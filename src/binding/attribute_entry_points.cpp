@@ -30,15 +30,7 @@ std::string attribute_at(const std::string& path, const std::string& name) { ret
 bool attribute_value(const char* entry, const std::string& path, const std::string& name, const void* data,
                      unsigned int count, int type_code, int string_length, videz5::detail::AttributeValue& value) {
     using namespace videz5::detail;
-    if (!valid_element_code(type_code)) {
-        say(std::string("INVALID TYPE CODE IN ") + entry + "( " + path + ", " + std::to_string(type_code) + " )");
-        return false;
-    }
-    if (type_code == VIDEZ5_STRING && string_length < 1) {
-        say(std::string("INVALID STRING LENGTH IN ") + entry + "( " + path + ", " + std::to_string(string_length) +
-            " )");
-        return false;
-    }
+    if (!element_code_ok(entry, path, type_code, string_length, VIDEZ5_STRING)) return false;
     // HDF5 has no attribute without a name.
     if (name.empty()) {
         say(read_message(entry, "INVALID ATTRIBUTE NAME", attribute_at(path, name)));

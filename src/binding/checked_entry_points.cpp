@@ -6,6 +6,7 @@
 #include "bodies.hpp"
 #include "guarded_entry.hpp"
 #include "read_messages.hpp"
+#include "array_sizes.hpp"
 #include "../access/access.hpp"
 #include "../transfer/transfer.hpp"
 #include "../detail/say.hpp"
@@ -32,20 +33,14 @@ std::string read_message(const char* entry, const std::string& what, const std::
 std::string element_name(int type_code, int string_length) {
     if (type_code == VIDEZ5_DOUBLE) return "double";
     if (type_code == VIDEZ5_INT) return "int";
+    if (type_code == VIDEZ5_FLOAT) return "float";
+    if (type_code == VIDEZ5_INT64) return "int64";
     return "strings of " + std::to_string(string_length) + " bytes";
 }
 
 int check_read_elements(const char* entry, const std::string& path, int type_code, int string_length,
-                        int element_size) {
-    if (!valid_element_code(type_code)) {
-        say(std::string("INVALID TYPE CODE IN ") + entry + "( " + path + ", " + std::to_string(type_code) + " )");
-        return VIDEZ5_TYPE_MISMATCH;
-    }
-    if (type_code == VIDEZ5_STRING && string_length < 1) {
-        say(std::string("INVALID STRING LENGTH IN ") + entry + "( " + path + ", " + std::to_string(string_length) +
-            " )");
-        return VIDEZ5_TYPE_MISMATCH;
-    }
+                        int element_size, int highest_code) {
+    if (!element_code_ok(entry, path, type_code, string_length, highest_code)) return VIDEZ5_TYPE_MISMATCH;
     const std::size_t code_size = element_code_size(type_code, string_length);
     if (element_size < 0 || static_cast<std::size_t>(element_size) != code_size) {
         say(read_message(entry, "ELEMENT SIZE MISMATCH", path) + ": type code " + std::to_string(type_code) +

@@ -19,16 +19,6 @@ using videz5::detail::by_name;
 using videz5::detail::CallTarget;
 using videz5::detail::Hid;
 
-// Element types are checked before any file is touched: an abort with a file
-// just created and still open would leave it unreadable for every later call.
-bool string_length_ok(const char* entry, const std::string& path, int type_code, const int* string_length) {
-    if (type_code != VIDEZ5_STRING || *string_length >= 1) return true;
-    videz5::detail::say(std::string("INVALID STRING LENGTH IN ") + entry + "( " + path + ", " +
-                        std::to_string(*string_length) + " )");
-    return false;
-}
-
-
 }  // namespace
 
 namespace videz5::detail {
@@ -41,8 +31,9 @@ void dump_entry(const char* entry, const OpenTarget& open_target, const char* pa
     // Taken even when the write is then refused: never handed on to a later one.
     const auto description = take_next_description();
     const OnMismatch mismatch = take_next_replace() ? OnMismatch::kReplace : OnMismatch::kRefuse;
+    take_next_storage();  // the array dump's alone
     const std::string path_text = charToString(path, path_length);
-    if (!string_length_ok(entry, path_text, *type_code, string_length)) return;
+    if (!element_code_ok(entry, path_text, *type_code, *string_length, VIDEZ5_STRING)) return;
     if (!dump_sizes_ok(entry, path_text, data, *dim1, *dim2, *dim3, element_code_size(*type_code, *string_length)))
         return;
     Hid type = make_element_type(*type_code, *string_length);
@@ -60,6 +51,7 @@ void plot_entry(const char* entry, const OpenTarget& open_target, const char* pa
     WriteOutcome outcome;
     const auto description = take_next_description();
     const bool replace = take_next_replace();
+    take_next_storage();
     const std::string path_text = charToString(path, path_length);
     if (!plot_sizes_ok(entry, path_text, data, sizeof(T), x, y, *nx, *ny)) return;
     CallTarget file = open_target();
@@ -137,7 +129,9 @@ void ftoc_h5read_data_(const char* name, const unsigned int* name_length, const 
             videz5::detail::end_process();
         }
         const std::string path_text = charToString(path, path_length);
-        if (!string_length_ok("ftoc_h5read_data_", path_text, *type_code, string_length)) return;
+        if (!videz5::detail::element_code_ok("ftoc_h5read_data_", path_text, *type_code, *string_length,
+                                             VIDEZ5_STRING))
+            return;
         Hid type = videz5::detail::make_element_type(*type_code, *string_length);
         CallTarget file = CallTarget::by_name(name, name_length, true);
         videz5::detail::read_at(file.get(), path_text, buffer, type.get());

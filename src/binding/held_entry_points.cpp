@@ -70,6 +70,7 @@ void ftoc_printh5_id_(const int* file_id, const char* path, const unsigned int* 
             const videz5::detail::WriteOutcome refused;
             videz5::detail::take_next_description();
             videz5::detail::take_next_replace();
+            videz5::detail::take_next_storage();
             videz5::detail::say(std::string("INVALID TYPE CODE IN ") + entry + "( " +
                                 charToString(path, path_length) + ", " + std::to_string(*type_code) + " )");
         }

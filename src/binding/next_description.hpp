@@ -8,6 +8,7 @@
 #include "../transfer/transfer.hpp"
 
 #include <optional>
+#include <vector>
 
 namespace videz5::detail {
 
@@ -20,6 +21,21 @@ std::optional<Description> take_next_description();
 // a dataset or record of another shape; taken, and so cleared, by every
 // write entry in the same way as the description.
 bool take_next_replace();
+
+// What ftoc_compress_next_ asked of the calling thread's next dump or append,
+// as given (chunks in Fortran order; the write that takes it checks it);
+// taken, and so cleared, by every write entry as the description is.
+struct NextStorage {
+    int level = 0;
+    std::vector<unsigned int> chunks;
+};
+std::optional<NextStorage> take_next_storage();
+// The layout that next asks for an array of sizes dims (HDF5 order; null for
+// a series, which keeps its own chunks), in storage; false after the one line
+// that refuses a level other than -1 (none) or 1 to 9, chunks that do not fit, or a level when
+// this HDF5 cannot deflate.
+bool storage_ok(const char* entry, const std::string& path, const NextStorage& next,
+                const std::vector<hsize_t>* dims, Storage& storage);
 
 // Keeps the outcome of a write entry for ftoc_last_write_status_ whichever
 // way the entry returns: VIDEZ5_WRITE_REFUSED unless the entry says otherwise.

@@ -9,6 +9,7 @@
 #include "../transfer/transfer.hpp"
 #include "../detail/say.hpp"
 
+#include <algorithm>
 #include <string>
 #include <utility>
 
@@ -17,6 +18,7 @@ namespace {
 
 thread_local std::optional<Description> next_description;
 thread_local bool next_replace = false;
+thread_local std::optional<NextStorage> next_storage;
 thread_local int last_write_status = VIDEZ5_OK;
 
 }  // namespace
@@ -29,6 +31,12 @@ std::optional<Description> take_next_description() {
 
 bool take_next_replace() { return std::exchange(next_replace, false); }
 
+std::optional<NextStorage> take_next_storage() {
+    std::optional<NextStorage> taken;
+    taken.swap(next_storage);
+    return taken;
+}
+
 WriteOutcome::~WriteOutcome() { last_write_status = status; }
 
 void append_entry(const char* entry, const OpenTarget& open_target, const char* path, const unsigned int* path_length,
@@ -36,18 +44,18 @@ void append_entry(const char* entry, const OpenTarget& open_target, const char* 
     WriteOutcome outcome;
     const auto description = take_next_description();
     take_next_replace();  // a series only grows: never handed on to a later write
+    const auto next_storage = take_next_storage();
     const std::string path_text = charToString(path, path_length);
-    if (*type_code != VIDEZ5_DOUBLE && *type_code != VIDEZ5_INT) {
-        say(std::string("INVALID TYPE CODE IN ") + entry + "( " + path_text + ", " + std::to_string(*type_code) +
-            " )");
-        return;
-    }
+    if (!element_code_ok(entry, path_text, *type_code, 0, VIDEZ5_INT)) return;
     if (!dump_sizes_ok(entry, path_text, data, *dim1, *dim2, 0, element_code_size(*type_code, 0))) return;
+    // Only the level counts: a series keeps its own chunks of whole steps.
+    Storage storage;
+    if (next_storage && !storage_ok(entry, path_text, *next_storage, nullptr, storage)) return;
     Hid type = make_element_type(*type_code, 0);
     CallTarget file = open_target();
     if (outcome.no_file(file)) return;
     const int status = append_at(entry, file.get(), path_text, data, *dim1, *dim2, type.get(),
-                                 description ? *description : Description{});
+                                 description ? *description : Description{}, &storage);
     outcome.reached_file(file, status);
 }
 
@@ -70,6 +78,14 @@ void ftoc_describe_next_(const char* units, const unsigned int* units_length, co
 }
 
 void ftoc_replace_next_() { videz5::detail::next_replace = true; }
+
+void ftoc_compress_next_(const int* level, const int* chunk_rank, const unsigned int* chunks) {
+    videz5::detail::guarded_entry("ftoc_compress_next_", [&] {
+        videz5::detail::NextStorage next{*level, {}};
+        if (*chunk_rank > 0) next.chunks.assign(chunks, chunks + std::min(*chunk_rank, VIDEZ5_MAX_RANK + 1));
+        videz5::detail::next_storage = std::move(next);
+    });
+}
 
 void ftoc_last_write_status_(int* status) { *status = videz5::detail::last_write_status; }
 

@@ -7,6 +7,8 @@
 
 #include <H5LTpublic.h>
 
+#include <algorithm>
+
 namespace videz5::detail {
 
 Hid make_element_type(int code, int string_length) {
@@ -17,6 +19,10 @@ Hid make_element_type(int code, int string_length) {
             return Hid(H5T_NATIVE_DOUBLE, nullptr);
         case VIDEZ5_INT:
             return Hid(H5T_NATIVE_INT, nullptr);
+        case VIDEZ5_FLOAT:
+            return Hid(H5T_NATIVE_FLOAT, nullptr);
+        case VIDEZ5_INT64:
+            return Hid(H5T_NATIVE_LLONG, nullptr);
         case VIDEZ5_STRING: {
             if (string_length < 1) return Hid();
             Hid type = own_type(H5Tcopy(H5T_FORTRAN_S1));  // fault-check: strings-blank-padded
@@ -40,6 +46,29 @@ std::vector<hsize_t> dump_dims(unsigned int dim1, unsigned int dim2, unsigned in
         if (size != 0) dims.push_back(size);  // fault-check: drop-zero-sizes
     if (dims.empty()) dims.push_back(1);
     return dims;
+}
+
+std::vector<hsize_t> default_chunks(const std::vector<hsize_t>& dims, std::size_t element_size) {
+    constexpr hsize_t kChunkBytes = hsize_t{1} << 20;
+    const hsize_t budget = std::max<hsize_t>(1, kChunkBytes / std::max<std::size_t>(element_size, 1));
+    // From the fastest dimension on: whole while they fit, then as many of the
+    // next as fit, then one of each slower.
+    std::vector<hsize_t> chunks(dims.size(), 1);
+    hsize_t elements = 1;
+    for (std::size_t i = dims.size(); i-- > 0;) {
+        chunks[i] = std::max<hsize_t>(1, std::min(dims[i], budget / elements));
+        elements *= chunks[i];
+        if (chunks[i] < dims[i]) break;
+    }
+    return chunks;
+}
+
+bool block_fits(const std::vector<hsize_t>& start, const std::vector<hsize_t>& dims,
+                const std::vector<hsize_t>& shape) {
+    if (start.size() != dims.size() || dims.size() != shape.size()) return false;
+    for (std::size_t i = 0; i < dims.size(); ++i)
+        if (start[i] > shape[i] || dims[i] > shape[i] - start[i]) return false;  // fault-check: block-fits
+    return true;
 }
 
 std::string fortran_shape(const std::vector<hsize_t>& dims) {
@@ -106,23 +135,19 @@ int h5read_data_checked(hid_t loc_id, const std::string& path, void* buffer, con
         stored_dims.clear();
         return VIDEZ5_TYPE_MISMATCH;
     }
-    Hid dataset;
-    const int status = videz5::detail::open_for_read(loc_id, path, videz5::detail::dump_dims(*dim1, *dim2, *dim3),
-                                                     type_id, dataset, stored_dims);
-    if (status != VIDEZ5_OK) return status;
-    if (videz5::detail::read_whole(dataset.get(), type_id, buffer) < 0) return VIDEZ5_READ_FAILED;
-    return VIDEZ5_OK;
+    return videz5::detail::read_array_at(loc_id, path, buffer, videz5::detail::dump_dims(*dim1, *dim2, *dim3), type_id,
+                                         nullptr, stored_dims);
 }
 
 namespace videz5::detail {
 
 int open_for_read(hid_t loc_id, const std::string& path, const std::vector<hsize_t>& dims, hid_t type_id,
-                  Hid& dataset, std::vector<hsize_t>& stored_dims) {
+                  Hid& dataset, std::vector<hsize_t>& stored_dims, const std::vector<hsize_t>* start) {
     stored_dims.clear();
     dataset = open_dataset_at(loc_id, path);
     if (!dataset.valid()) return VIDEZ5_NO_DATASET;
     if (stored_shape(dataset.get(), stored_dims) < 0) return VIDEZ5_READ_FAILED;
-    if (stored_dims != dims) return VIDEZ5_SHAPE_MISMATCH;
+    if (start == nullptr ? stored_dims != dims : !block_fits(*start, dims, stored_dims)) return VIDEZ5_SHAPE_MISMATCH;
 
     {
         // HDF5 has no conversion between, say, strings and numbers, or variable-
@@ -130,12 +155,13 @@ int open_for_read(hid_t loc_id, const std::string& path, const std::vector<hsize
         Hid stored_type = own_type(H5Dget_type(dataset.get()));
         ErrorPrintingOff quiet;
         H5T_cdata_t* conversion = nullptr;
-        if (!stored_type.valid() || H5Tfind(stored_type.get(), type_id, &conversion) == nullptr)
+        if (!stored_type.valid() || H5Tfind(stored_type.get(), type_id, &conversion) == nullptr ||
+            rounds_floats(stored_type.get(), type_id))  // fault-check: doubles-never-floats
             return VIDEZ5_TYPE_MISMATCH;
     }
     // A conversion that exists can still lose values (a fraction, a value out
     // of range); the buffer is only written once every value is known to fit.
-    const int exact = reads_exactly(dataset.get(), type_id);
+    const int exact = reads_exactly(dataset.get(), type_id, start, start != nullptr ? &dims : nullptr);
     if (exact < 0) return VIDEZ5_READ_FAILED;
     if (exact == 0) return VIDEZ5_TYPE_MISMATCH;
     return VIDEZ5_OK;
@@ -143,17 +169,58 @@ int open_for_read(hid_t loc_id, const std::string& path, const std::vector<hsize
 
 int dump_at(hid_t loc_id, const std::string& path, const void* data, unsigned int dim1, unsigned int dim2,
             unsigned int dim3, hid_t type_id, const Description* description, OnMismatch mismatch) {
-    PathWalk walk(loc_id, path, 0, true);
     // The same list that the checked read compares a buffer's sizes against.
     const std::vector<hsize_t> dims = dump_dims(dim1, dim2, dim3);
+    return dump_array_at(loc_id, path, data, dims, type_id, description, mismatch, nullptr, nullptr);
+}
+
+int dump_array_at(hid_t loc_id, const std::string& path, const void* data, const std::vector<hsize_t>& dims,
+                  hid_t type_id, const Description* description, OnMismatch mismatch, const Storage* storage,
+                  const Part* part) {
+    PathWalk walk(loc_id, path, 0, true);
     const char* name = walk.last_component().c_str();
-    const int status =
-        DatasetWrite(walk.deepest(), name, static_cast<int>(dims.size()), dims.data(), type_id, data, mismatch)
-            .outcome();
+    int status;
+    if (part == nullptr) {
+        DatasetWrite write(walk.deepest(), name, static_cast<int>(dims.size()), dims.data(), type_id, data, mismatch);
+        write.store_as(storage);
+        status = write.outcome();
+    } else {
+        // The block goes through the selections that the ranks of a shared
+        // write use for theirs, here the one block of one process.
+        const int rank = static_cast<int>(part->shape.size());
+        Hid memory_space = own_space(H5Screate_simple(rank, dims.data(), nullptr));
+        Hid file_space = own_space(H5Screate_simple(rank, part->shape.data(), nullptr));
+        if (!memory_space.valid() || !file_space.valid() ||
+            H5Sselect_hyperslab(file_space.get(), H5S_SELECT_SET, part->start.data(), nullptr, dims.data(),
+                                nullptr) < 0)
+            return VIDEZ5_WRITE_FAILED;
+        std::size_t count = 1;
+        for (const hsize_t size : dims) count *= static_cast<std::size_t>(size);
+        const SharedWrite block{count, [](bool exact) { return exact; }, memory_space.get(), file_space.get(),
+                                H5P_DEFAULT, true};
+        DatasetWrite write(walk.deepest(), name, rank, part->shape.data(), type_id, data, block, mismatch);
+        write.store_as(storage);
+        status = write.outcome();
+    }
     // A refused write keeps what the dataset said about itself too.
     if (status != VIDEZ5_OK || description == nullptr) return status;
     return describe_at(walk.deepest(), name, description->units, description->long_name) < 0 ? VIDEZ5_WRITE_FAILED
                                                                                               : VIDEZ5_OK;
+}
+
+int read_array_at(hid_t loc_id, const std::string& path, void* buffer, const std::vector<hsize_t>& dims,
+                  hid_t type_id, const std::vector<hsize_t>* start, std::vector<hsize_t>& stored_dims) {
+    Hid dataset;
+    const int status = open_for_read(loc_id, path, dims, type_id, dataset, stored_dims, start);
+    if (status != VIDEZ5_OK) return status;
+    if (start == nullptr) return read_whole(dataset.get(), type_id, buffer) < 0 ? VIDEZ5_READ_FAILED : VIDEZ5_OK;
+    Hid file_space = own_space(H5Dget_space(dataset.get()));
+    Hid memory_space = own_space(H5Screate_simple(static_cast<int>(dims.size()), dims.data(), nullptr));
+    if (!file_space.valid() || !memory_space.valid() ||
+        H5Sselect_hyperslab(file_space.get(), H5S_SELECT_SET, start->data(), nullptr, dims.data(), nullptr) < 0 ||
+        H5Dread(dataset.get(), type_id, memory_space.get(), file_space.get(), H5P_DEFAULT, buffer) < 0)
+        return VIDEZ5_READ_FAILED;
+    return VIDEZ5_OK;
 }
 
 herr_t read_at(hid_t loc_id, const std::string& path, void* buffer, hid_t type_id) {

@@ -147,6 +147,10 @@ bool for_each_block(const std::vector<hsize_t>& dims, hsize_t budget, F&& visit)
 
 }  // namespace
 
+bool rounds_floats(hid_t from, hid_t to) {
+    return H5Tget_class(from) == H5T_FLOAT && H5Tget_class(to) == H5T_FLOAT && !always_exact(from, to);
+}
+
 std::string element_type_name(hid_t type) {
     const std::size_t size = H5Tget_size(type);
     switch (H5Tget_class(type)) {
@@ -174,7 +178,8 @@ bool converts_exactly(hid_t from, hid_t to, const void* values, std::size_t coun
     return always_exact(from, to) || numbers_fit(from, to, bytes, count);
 }
 
-int reads_exactly(hid_t dataset, hid_t memory_type) {
+int reads_exactly(hid_t dataset, hid_t memory_type, const std::vector<hsize_t>* start,
+                  const std::vector<hsize_t>* count) {
     Hid stored = own_type(H5Dget_type(dataset));
     if (!stored.valid()) return -1;
     // Texts are cut or padded to the reader's length by design; other kinds
@@ -189,19 +194,22 @@ int reads_exactly(hid_t dataset, hid_t memory_type) {
     if (rank < 0) return -1;
     std::vector<hsize_t> dims(static_cast<std::size_t>(rank));
     if (rank > 0 && H5Sget_simple_extent_dims(space.get(), dims.data(), nullptr) < 0) return -1;
+    // A block is walked as a dataset of its own sizes, offset to where it stands.
+    if (count != nullptr) dims = *count;
     const std::size_t size = H5Tget_size(native.get());
     const hsize_t budget = std::max<hsize_t>(1, kBatchBytes / size);
     std::vector<unsigned char> buffer;
     int answer = 1;
     // The stored values in batches, in their own type, each checked on its own.
-    const bool read = for_each_block(dims, budget, [&](const std::vector<hsize_t>& start,
-                                                       const std::vector<hsize_t>& count) {
+    const bool read = for_each_block(dims, budget, [&](std::vector<hsize_t> at, const std::vector<hsize_t>& sizes) {
         hsize_t n = 1;
-        for (const hsize_t c : count) n *= c;
+        for (const hsize_t c : sizes) n *= c;
+        if (start != nullptr)
+            for (std::size_t i = 0; i < at.size(); ++i) at[i] += (*start)[i];
         buffer.resize(static_cast<std::size_t>(n) * size);
-        Hid memory = own_space(rank > 0 ? H5Screate_simple(rank, count.data(), nullptr) : H5Screate(H5S_SCALAR));
+        Hid memory = own_space(rank > 0 ? H5Screate_simple(rank, sizes.data(), nullptr) : H5Screate(H5S_SCALAR));
         if (!memory.valid() ||
-            (rank > 0 && H5Sselect_hyperslab(space.get(), H5S_SELECT_SET, start.data(), nullptr, count.data(),
+            (rank > 0 && H5Sselect_hyperslab(space.get(), H5S_SELECT_SET, at.data(), nullptr, sizes.data(),
                                              nullptr) < 0) ||
             H5Dread(dataset, native.get(), memory.get(), space.get(), H5P_DEFAULT, buffer.data()) < 0)
             return false;

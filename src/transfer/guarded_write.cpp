@@ -102,7 +102,7 @@ DatasetWrite::DatasetWrite(hid_t loc_id, const char* name, int rank, const hsize
       action_(plan(mismatch, absent)) {}
 
 DatasetWrite::DatasetWrite(hid_t loc_id, const char* name, int rank, const hsize_t* dims, hid_t type_id,
-                           const void* buffer, const SharedWrite& shared)
+                           const void* buffer, const SharedWrite& shared, OnMismatch mismatch)
     : loc_id_(loc_id),
       name_(name != nullptr ? name : ""),
       rank_(rank),
@@ -110,7 +110,7 @@ DatasetWrite::DatasetWrite(hid_t loc_id, const char* name, int rank, const hsize
       type_id_(type_id),
       buffer_(buffer),
       shared_(&shared),
-      action_(plan(OnMismatch::kRefuse)) {}
+      action_(plan(mismatch)) {}
 
 DatasetWrite::Action DatasetWrite::plan(OnMismatch mismatch, bool absent) {
     if (buffer_ == nullptr) {
@@ -228,9 +228,28 @@ herr_t DatasetWrite::write(hid_t dataset) const {
 // attribute added later still fits, in a continuation of the header). For a
 // shared write each rank then writes its own block.
 int DatasetWrite::create(Hid* made) {
-    Hid space = own_space(H5Screate_simple(rank_, dims_, nullptr));
+    Hid space = own_space(rank_ > 0 ? H5Screate_simple(rank_, dims_, nullptr) : H5Screate(H5S_SCALAR));
     Hid properties = Hid(H5Pcreate(H5P_DATASET_CREATE), H5Pclose);
     if (!properties.valid() || H5Pset_dset_no_attrs_hint(properties.get(), 1) < 0) return -1;
+    if (storage_ != nullptr && storage_->chunked()) {
+        const std::vector<hsize_t> chunks = !storage_->chunks.empty()
+                                                ? storage_->chunks
+                                                : default_chunks({dims_, dims_ + rank_}, H5Tget_size(type_id_));
+        if (H5Pset_chunk(properties.get(), rank_, chunks.data()) < 0) return -1;
+        // Shuffled bytes of neighbouring numbers deflate better than the numbers.
+        if (storage_->level > 0 && (H5Pset_shuffle(properties.get()) < 0 ||
+                                    H5Pset_deflate(properties.get(), static_cast<unsigned>(storage_->level)) < 0))
+            return -1;
+    }
+    // HDF5 writes a fill value at allocation only when one was set; unset,
+    // what the blocks leave would read as whatever the file space held before.
+    // Zeros, and for Fortran's texts blanks.
+    if (shared_ != nullptr && shared_->leaves_gaps) {  // fault-check: blocks-filled
+        std::vector<unsigned char> fill(H5Tget_size(type_id_), H5Tget_class(type_id_) == H5T_STRING ? ' ' : 0);
+        if (H5Pset_fill_value(properties.get(), type_id_, fill.data()) < 0 ||
+            H5Pset_fill_time(properties.get(), H5D_FILL_TIME_ALLOC) < 0)
+            return -1;
+    }
     Hid dataset = own_dataset(space.valid() ? H5Dcreate2(loc_id_, name_, type_id_, space.get(), H5P_DEFAULT,
                                                          properties.get(), H5P_DEFAULT)
                                             : H5I_INVALID_HID);

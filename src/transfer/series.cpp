@@ -32,11 +32,13 @@ bool same_element_kind(hid_t stored, hid_t wanted) {
            (kind != H5T_INTEGER || H5Tget_sign(stored) == H5Tget_sign(wanted));
 }
 
-// A new series holding its first step: chunked along the steps, unlimited
+// A new series holding its first step (deflated after the shuffle filter when
+// level is above 0): chunked along the steps, unlimited
 // there. The unfilled rest of a chunk is never read, so it gets no fill
 // value: a step then goes straight into its chunk instead of through a cached
 // copy of the whole chunk.
-Hid create_series(hid_t group, const char* name, const std::vector<hsize_t>& step, hid_t type_id, hid_t access) {
+Hid create_series(hid_t group, const char* name, const std::vector<hsize_t>& step, hid_t type_id, hid_t access,
+                  int level) {
     std::vector<hsize_t> dims{1}, maxdims{H5S_UNLIMITED}, chunk{1};
     hsize_t step_bytes = H5Tget_size(type_id);
     for (const hsize_t size : step) {
@@ -50,6 +52,8 @@ Hid create_series(hid_t group, const char* name, const std::vector<hsize_t>& ste
     Hid create(H5Pcreate(H5P_DATASET_CREATE), H5Pclose);
     if (!space.valid() || !create.valid() || H5Pset_chunk(create.get(), static_cast<int>(chunk.size()), chunk.data()) < 0 ||
         H5Pset_fill_time(create.get(), H5D_FILL_TIME_NEVER) < 0)
+        return Hid();
+    if (level > 0 && (H5Pset_shuffle(create.get()) < 0 || H5Pset_deflate(create.get(), static_cast<unsigned>(level)) < 0))
         return Hid();
     return own_dataset(H5Dcreate2(group, name, type_id, space.get(), H5P_DEFAULT, create.get(), access));
 }
@@ -181,7 +185,7 @@ int describe_at(hid_t loc_id, const char* name, const std::string& units, const 
 }
 
 int append_at(const char* entry, hid_t loc_id, const std::string& path, const void* data, unsigned int dim1,
-              unsigned int dim2, hid_t type_id, const Description& description) {
+              unsigned int dim2, hid_t type_id, const Description& description, const Storage* storage) {
     // The step's own dimensions in HDF5 order (absent ones dropped); the
     // series puts the steps in front of them, slowest.
     std::vector<hsize_t> step;
@@ -206,7 +210,7 @@ int append_at(const char* entry, hid_t loc_id, const std::string& path, const vo
     Hid dataset;
     hsize_t at = 0;
     if (exists == 0) {
-        dataset = create_series(group, name, step, type_id, access.get());
+        dataset = create_series(group, name, step, type_id, access.get(), storage != nullptr ? storage->level : 0);
         if (!dataset.valid()) {
             say(std::string("ERROR: H5Dcreate2(): Failed to create dataset ") + name + "!");
             return VIDEZ5_WRITE_FAILED;

@@ -12,6 +12,8 @@
 namespace videz5::detail {
 
 inline bool valid_element_code(int code) { return code >= VIDEZ5_DOUBLE && code <= VIDEZ5_STRING; }
+// The codes of the array entries, which also take floats and 64-bit integers.
+inline bool valid_array_code(int code) { return code >= VIDEZ5_DOUBLE && code <= VIDEZ5_INT64; }
 
 // The element type for a valid code: the native double or int as HDF5 predefines
 // it, or a new string type (space-padded, as Fortran keeps them) of
@@ -22,6 +24,8 @@ Hid make_element_type(int code, int string_length);
 inline std::size_t element_code_size(int code, int string_length) {
     if (code == VIDEZ5_DOUBLE) return sizeof(double);
     if (code == VIDEZ5_INT) return sizeof(int);
+    if (code == VIDEZ5_FLOAT) return sizeof(float);
+    if (code == VIDEZ5_INT64) return sizeof(long long);
     return string_length > 0 ? static_cast<std::size_t>(string_length) : 0;
 }
 
@@ -55,6 +59,27 @@ struct Description {
 // or replace any such dataset with one of the new shape and type.
 enum class OnMismatch { kRefuse, kLongerText, kReplace };
 
+// How a new dataset is laid out: contiguous, or chunked (chunks in HDF5 order,
+// empty for the library's) with level 1 to 9 deflating each chunk after the
+// shuffle filter. An overwritten dataset keeps the layout it has.
+struct Storage {
+    int level = 0;
+    std::vector<hsize_t> chunks;
+    bool chunked() const { return level > 0 || !chunks.empty(); }
+};
+// Chunks of about 1 MiB that follow the array's layout: whole fastest rows,
+// as many as fit, so that a chunk is one stretch of the caller's memory.
+std::vector<hsize_t> default_chunks(const std::vector<hsize_t>& dims, std::size_t element_size);
+
+// A block of a dataset: its first element at start (0-based, HDF5 order) in a
+// dataset of sizes shape.
+struct Part {
+    std::vector<hsize_t> start, shape;
+};
+// Whether a block of sizes dims at start lies inside shape (ranks equal).
+bool block_fits(const std::vector<hsize_t>& start, const std::vector<hsize_t>& dims,
+                const std::vector<hsize_t>& shape);
+
 // The array dump and read at a path, as h5dump_data and h5read_data, with
 // what happened: VIDEZ5_OK, VIDEZ5_WRITE_REFUSED (told, nothing changed) or
 // VIDEZ5_WRITE_FAILED for the dump, the read's status. The dump also writes
@@ -63,13 +88,27 @@ int dump_at(hid_t loc_id, const std::string& path, const void* data, unsigned in
             unsigned int dim3, hid_t type_id, const Description* description = nullptr,
             OnMismatch mismatch = OnMismatch::kRefuse);
 herr_t read_at(hid_t loc_id, const std::string& path, void* buffer, hid_t type_id);
+// The dump of any rank (dims in HDF5 order, none for a scalar), laid out as
+// storage says when it makes a new dataset; with part, the values are the
+// block of sizes dims at part->start in a dataset of sizes part->shape, made
+// (filled with zeros) when absent. Statuses as dump_at's.
+int dump_array_at(hid_t loc_id, const std::string& path, const void* data, const std::vector<hsize_t>& dims,
+                  hid_t type_id, const Description* description, OnMismatch mismatch, const Storage* storage,
+                  const Part* part);
+// The checked read of any rank; with start (0-based, HDF5 order), the block of
+// sizes dims there, VIDEZ5_SHAPE_MISMATCH when the dataset does not hold it.
+// Prints nothing.
+int read_array_at(hid_t loc_id, const std::string& path, void* buffer, const std::vector<hsize_t>& dims,
+                  hid_t type_id, const std::vector<hsize_t>* start, std::vector<hsize_t>& stored_dims);
 
 // The checks of the checked read: the dataset at path, opened into dataset,
-// must have exactly dims (HDF5 order) and its values must read as type_id
-// without any change. VIDEZ5_OK, or the status saying why not; stored_dims
-// receives the stored sizes whenever a dataset was found. Prints nothing.
+// must have exactly dims (HDF5 order), or with start hold a block of dims
+// there, and its values (the block's) must read as type_id without any
+// change; a double never reads as a float. VIDEZ5_OK, or the status saying
+// why not; stored_dims receives the stored sizes whenever a dataset was found.
+// Prints nothing.
 int open_for_read(hid_t loc_id, const std::string& path, const std::vector<hsize_t>& dims, hid_t type_id,
-                  Hid& dataset, std::vector<hsize_t>& stored_dims);
+                  Hid& dataset, std::vector<hsize_t>& stored_dims, const std::vector<hsize_t>* start = nullptr);
 
 // Access properties for reading a dataset whole: no chunk cache.
 Hid whole_read_access();
@@ -88,6 +127,8 @@ struct SharedWrite {
     hid_t memory_space;
     hid_t file_space;
     hid_t transfer;  // collective transfer properties
+    // The blocks leave some of a new dataset unwritten, which must read as zeros.
+    bool leaves_gaps = false;
 };
 
 // One dataset write of the guarded kind, decided before anything is written,
@@ -106,7 +147,9 @@ public:
                  OnMismatch mismatch = OnMismatch::kRefuse, bool absent = false);
     // The same for one rank's block of a shared write (no replacing).
     DatasetWrite(hid_t loc_id, const char* name, int rank, const hsize_t* dims, hid_t type_id, const void* buffer,
-                 const SharedWrite& shared);
+                 const SharedWrite& shared, OnMismatch mismatch = OnMismatch::kRefuse);
+    // The layout of the dataset that carry_out makes, if it makes one.
+    void store_as(const Storage* storage) { storage_ = storage; }
 
     bool refused() const { return action_ == Action::kRefuse; }
     // Whether carry_out makes a new dataset (created, or replaced): its
@@ -134,6 +177,7 @@ private:
     hid_t type_id_;
     const void* buffer_;
     const SharedWrite* shared_ = nullptr;
+    const Storage* storage_ = nullptr;
     Hid dataset_;  // the stored dataset, for an overwrite
     Action action_;
 };
@@ -155,10 +199,16 @@ std::string element_type_name(hid_t type);
 // any change (numbers: no rounding, clipping or lost fraction; texts: the text
 // kept whole, trailing blanks aside). Different kinds never do.
 bool converts_exactly(hid_t from, hid_t to, const void* values, std::size_t count);
+// Whether floats of type from lose precision as floats of type to (a double
+// as a float): a read refuses that whatever the values, since a field that
+// happened to read whole in a test would be refused on real data.
+bool rounds_floats(hid_t from, hid_t to);
 // Whether the numbers stored in dataset read as memory_type without any
 // change: 1 yes (also for texts, which reads cut or pad), 0 no, -1 the check
 // itself failed.
-int reads_exactly(hid_t dataset, hid_t memory_type);
+// Only the block of sizes count at start, when given.
+int reads_exactly(hid_t dataset, hid_t memory_type, const std::vector<hsize_t>* start = nullptr,
+                  const std::vector<hsize_t>* count = nullptr);
 
 // Creates, or replaces whole, the fixed-length ASCII string attribute name on
 // object: a scalar holding values[0], or with as_array a 1-D array of them all.
@@ -228,7 +278,8 @@ int describe_at(hid_t loc_id, const char* name, const std::string& units, const 
 // step of another shape or element type, or a dataset that is no series, is
 // refused with one line naming entry, and the stored steps stay. VIDEZ5_OK,
 // VIDEZ5_WRITE_REFUSED or VIDEZ5_WRITE_FAILED.
+// A new series is deflated as storage's level says (its chunks are its own).
 int append_at(const char* entry, hid_t loc_id, const std::string& path, const void* data, unsigned int dim1,
-              unsigned int dim2, hid_t type_id, const Description& description);
+              unsigned int dim2, hid_t type_id, const Description& description, const Storage* storage = nullptr);
 
 }  // namespace videz5::detail

@@ -357,6 +357,61 @@ def check_listing(d):
            f"{os.path.getsize(packed) if os.path.exists(packed) else None} after")
 
 
+def as_fortran(values, *sizes):
+    """values in Fortran order, seen as HDF5 keeps an array of those sizes."""
+    return np.asarray(values).reshape(tuple(reversed(sizes)))
+
+
+def check_kinds(d):
+    with h5py.File(os.path.join(d, "kinds.h5"), "r") as f:
+        u = as_fortran(np.arange(1, 25, dtype="f8"), 3, 2, 2, 2)
+        expect_datasets(f, [
+            ("single", (3, 2), "f4", as_fortran(np.arange(1, 7) * 0.25, 2, 3)),  # halves of 0.5 .. 3
+            ("fluid/u", (2, 2, 2, 3), "f8", u),
+            ("held/u", (2, 2, 2, 3), "f8", 2 * u),
+            ("rank7", (3, 1, 1, 1, 2, 1, 2), "f8", as_fortran(np.arange(1, 13) / 4, 2, 1, 2, 1, 1, 1, 3)),
+            ("counts", (3,), "i8", [1, -2, 2**53 + 1]),
+            ("words", (2, 1, 1, 2), "S", as_fortran([b"one  ", b"two  ", b"three", b"four "], 2, 1, 1, 2), 5),
+            ("scalars/x", (), "f8", 2.5),
+            ("scalars/n", (), "i4", 7),
+            ("scalars/big", (), "i8", 2**63 - 1),
+            ("scalars/single", (), "f4", 0.25),
+            ("scalars/word", (), "S", b"hello", 5),
+            ("held/n", (), "i8", 8)])
+        expect(text_attr(f["fluid/u"], "units") == "m/s", "units of fluid/u")
+
+
+def check_blocks(d):
+    with h5py.File(os.path.join(d, "blocks.h5"), "r") as f:
+        block = as_fortran(np.arange(1, 7, dtype="f8"), 2, 3)
+        grid = np.zeros((4, 2))
+        grid[0:3, 0:2] = block  # replaced: 2 x 4, the block at 1, 1
+        expect_datasets(f, [("grid", (4, 2), "f8", grid),
+                            ("names", (4,), "S", [b"    ", b"cd  ", b"efgh", b"    "], 4),  # blanks around
+                            ("fluid/u", (2, 2, 3, 4), "f8")])
+
+
+def check_compression(d):
+    with h5py.File(os.path.join(d, "compressed.h5"), "r") as f:
+        i, j, k = np.meshgrid(np.arange(1, 65), np.arange(1, 33), np.arange(1, 5), indexing="ij")
+        field = np.sin(i / 10) * np.cos(j / 7) + k  # Fortran order: transposed into HDF5's
+        for path, shape, chunks, level in [("field", (4, 32, 64), (4, 32, 64), 6), ("cells", (30, 100), (10, 50), 1),
+                                           ("wide", (4, 256, 256), (2, 256, 256), 9),
+                                           ("chunked", (4, 32, 64), (1, 32, 64), None),
+                                           ("series", (3, 64), (512, 64), 4)]:
+            ds = f[path]
+            expect(ds.shape == shape and ds.chunks == chunks and ds.compression_opts == level and
+                   ds.shuffle == (level is not None), f"{path}: {ds.shape} in {ds.chunks}, deflate "
+                   f"{ds.compression_opts}, shuffle {ds.shuffle}")
+        expect(np.allclose(f["field"][()], 2 * field.T, rtol=0, atol=1e-14), "field values")
+        expect(np.allclose(f["series"][()], field[:, 0, 0:3].T, rtol=0, atol=1e-14), "series values")
+        expect(f["cells"].dtype == np.dtype("i4") and text_attr(f["cells"], "units") == "class", "cells")
+        expect("bad" not in f, "a refused dump wrote something")
+    # 2 MiB of ones deflate to almost nothing.
+    expect(os.path.getsize(os.path.join(d, "compressed.h5")) < 200000,
+           f"{os.path.getsize(os.path.join(d, 'compressed.h5'))} bytes")
+
+
 CASES = {
     "test_handles": (0, check_handles),
     "test_arrays": (0, check_arrays),
@@ -370,6 +425,9 @@ CASES = {
     "test_replace": (0, check_replace),
     "test_attributes": (0, check_attributes, write_foreign_attrs),
     "test_listing": (0, check_listing),
+    "test_kinds": (0, check_kinds),
+    "test_blocks": (0, check_blocks),
+    "test_compression": (0, check_compression),
 }
 
 

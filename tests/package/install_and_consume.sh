@@ -35,9 +35,9 @@ echo "== exactly the public surface exported, under the soname the package's ver
 exported=$(nm -D --defined-only "$libdir/libvidez5_c.so" | awk '{print $3}' | c++filt |
            sed 's/(.*//; s/\[abi:cxx11\]//' | sort -u | tr '\n' ' ')
 public="H5LTmake_dataset_sane charToString close_path file_exists ftoc_close_file_id_ ftoc_close_group_id_ \
-ftoc_defer_commits_id_ ftoc_describe_next_ ftoc_flush_file_id_ ftoc_h5append_data_ ftoc_h5append_data_id_ \
-ftoc_h5delete_ ftoc_h5delete_id_ ftoc_h5dump_data_ ftoc_h5dump_data_id_ ftoc_h5exists_ ftoc_h5exists_id_ \
-ftoc_h5get_dims_ ftoc_h5get_dims_id_ ftoc_h5list_ ftoc_h5list_id_ ftoc_h5read_attr_ ftoc_h5read_attr_id_ \
+ftoc_compress_next_ ftoc_defer_commits_id_ ftoc_describe_next_ ftoc_flush_file_id_ ftoc_h5append_data_ ftoc_h5append_data_id_ \
+ftoc_h5delete_ ftoc_h5delete_id_ ftoc_h5dump_array_ ftoc_h5dump_array_id_ ftoc_h5dump_data_ ftoc_h5dump_data_id_ ftoc_h5exists_ ftoc_h5exists_id_ \
+ftoc_h5get_dims_ ftoc_h5get_dims_array_ ftoc_h5get_dims_array_id_ ftoc_h5get_dims_id_ ftoc_h5list_ ftoc_h5list_id_ ftoc_h5read_array_ ftoc_h5read_array_id_ ftoc_h5read_attr_ ftoc_h5read_attr_id_ \
 ftoc_h5read_data_ ftoc_h5read_data_checked_ ftoc_h5read_data_checked_id_ ftoc_h5write_attr_ ftoc_h5write_attr_id_ \
 ftoc_last_write_status_ ftoc_open_file_id_ ftoc_open_group_id_ ftoc_printh5_double_ ftoc_printh5_double_notitle_ \
 ftoc_printh5_id_ ftoc_printh5_int_ ftoc_printh5_int_notitle_ ftoc_replace_next_ \

@@ -1,8 +1,9 @@
 ! The videz5 module: explicit interfaces for the videz5_c entry points, and
 ! generic procedures that pass every length and size themselves:
-!   videz5_dump(file, path, array)           real64 / int32 / character, rank 1 to 3
+!   videz5_dump(file, path, array)           real32 / real64 / int32 / int64 / character,
+!                                            a scalar or rank 1 to 7
 !   videz5_read(file, path, array [, status]) the same; refuses an array of another shape
-!   videz5_get_dims(file, path, rank, dims)  rank -1 when there is no dataset
+!   videz5_get_dims(file, path, rank, dims [, status])  rank -1 when there is no dataset
 !   videz5_plot(file, path, data, x [, y] [, title, xtitle, ytitle])
 !   videz5_append(file, path, step)          real64 / int32, a scalar or rank 1 to 2 per step
 !   videz5_write_attr(file, path, name, value [, status])   real64 / int32 / character, a scalar or rank 1,
@@ -16,13 +17,24 @@
 ! without it a refusal is only the line printed). videz5_dump and videz5_plot
 ! take replace=.true.: a stored dataset or record of another shape or type is
 ! replaced whole, in one commit, rather than refused.
+! Arrays (not scalars) also take, in videz5_dump:
+!   compress=level (1 to 9: deflate after the shuffle filter) and chunks=[...]
+!   (else chunks of about 1 MiB of whole rows), for a dataset it creates; also
+!   compress= on the first step of videz5_append
+!   start=[...], shape=[...]: the array is the block at start (1-based) of the
+!   dataset of that shape, created filled with zeros when absent
+! and in videz5_read start=[...]: the block of the array's shape at start.
 ! Each also takes, in place of the file name, a handle from videz5_open (a held
 ! file: no open and close per call) or from ftoc_open_group_id (paths below it):
 !   h = videz5_open(file)                    negative when the file cannot be opened
 !   videz5_flush(h [, status]), videz5_defer_commits(h [, calls] [, seconds]), videz5_close(h)
 ! File and path names are taken up to their last non-blank character.
 !
-! Entry point interfaces:
+! The file is preprocessed (.F90): the specifics of videz5_dump and videz5_read
+! come from videz5_rank.inc, included once per rank, beside this file.
+
+! Entry point interfaces and the bodies of the generics (module videz5 makes
+! public what callers use).
 ! bind(C) with every argument by reference, as the C side takes them, so the
 ! compiler passes no hidden lengths. Every text is followed by the number of
 ! its characters to take; a character variable or literal of any length may be
@@ -30,32 +42,19 @@
 ! program can dump double, integer and character arrays of any rank through the
 ! same entry point without -fallow-argument-mismatch. (A scalar goes in as [value].)
 ! File and group handles are default integers; a negative handle means failure.
-module videz5
-  use, intrinsic :: iso_fortran_env, only: real64, int32, output_unit
+module videz5_detail
+  use, intrinsic :: iso_fortran_env, only: real32, real64, int32, int64, output_unit
   use, intrinsic :: iso_c_binding, only: c_char, c_int, c_double, c_loc, c_f_pointer
   implicit none
-  private
-  public :: ftoc_open_file_id, ftoc_close_file_id, ftoc_open_group_id, ftoc_close_group_id
-  public :: ftoc_h5dump_data, ftoc_h5read_data
-  public :: ftoc_printh5_double, ftoc_printh5_double_notitle, ftoc_printh5_int, ftoc_printh5_int_notitle
-  public :: VIDEZ5_DOUBLE, VIDEZ5_INT, VIDEZ5_STRING
-  public :: ftoc_h5get_dims, ftoc_h5read_data_checked
-  public :: VIDEZ5_OK, VIDEZ5_NO_FILE, VIDEZ5_NO_DATASET, VIDEZ5_SHAPE_MISMATCH, VIDEZ5_TYPE_MISMATCH, &
-            VIDEZ5_READ_FAILED, VIDEZ5_ARGUMENTS_DIFFER, VIDEZ5_WRITE_REFUSED, VIDEZ5_WRITE_FAILED
-  public :: videz5_dump, videz5_read, videz5_get_dims, videz5_plot
-  public :: ftoc_h5append_data, ftoc_describe_next, videz5_append
-  public :: ftoc_set_durable, videz5_set_durable, ftoc_replace_next, ftoc_last_write_status
-  public :: ftoc_h5dump_data_id, ftoc_h5read_data_checked_id, ftoc_h5get_dims_id, ftoc_printh5_id, &
-            ftoc_flush_file_id, ftoc_defer_commits_id, ftoc_h5append_data_id
-  public :: videz5_open, videz5_close, videz5_flush, videz5_defer_commits
-  public :: ftoc_h5write_attr, ftoc_h5read_attr, ftoc_h5write_attr_id, ftoc_h5read_attr_id, VIDEZ5_NO_ATTRIBUTE
-  public :: videz5_write_attr, videz5_read_attr
-  public :: ftoc_h5exists, ftoc_h5exists_id, ftoc_h5list, ftoc_h5list_id, ftoc_h5delete, ftoc_h5delete_id, &
-            VIDEZ5_NAMES_CUT
-  public :: videz5_exists, videz5_list, videz5_delete
 
   ! Element type codes.
   integer, parameter :: VIDEZ5_DOUBLE = 0, VIDEZ5_INT = 1, VIDEZ5_STRING = 2
+  ! Only the array entries (ftoc_h5dump_array and the calls beside it) take these two.
+  integer, parameter :: VIDEZ5_FLOAT = 3, VIDEZ5_INT64 = 4
+  ! The most dimensions the array entries take.
+  integer, parameter :: VIDEZ5_MAX_RANK = 7
+  ! The file of a call through a handle: none.
+  character(len=*), parameter :: by_handle = ''
   ! Status of a checked read (videz5_read, ftoc_h5read_data_checked), as in videz5_c.h;
   ! the last three only from the collective calls (module videz5_mpi).
   integer, parameter :: VIDEZ5_OK = 0, VIDEZ5_NO_FILE = -1, VIDEZ5_NO_DATASET = -2, VIDEZ5_SHAPE_MISMATCH = -3, &
@@ -342,18 +341,359 @@ module videz5
       integer(c_int), intent(in) :: file_id, path_length
       integer(c_int), intent(out) :: status
     end subroutine
+
+    ! Arrays of every kind and rank 0 to VIDEZ5_MAX_RANK (see videz5_c.h): dims,
+    ! start and shape in Fortran order, rank values each; partial 1 for a block.
+    subroutine ftoc_h5dump_array(name, name_length, path, path_length, data, rank, dims, type_code, string_length, &
+                                 partial, start, shape) bind(C, name="ftoc_h5dump_array_")
+      import :: c_char, c_int
+      character(kind=c_char), dimension(*), intent(in) :: name, path
+      type(*), dimension(*), intent(in) :: data
+      integer(c_int), intent(in) :: name_length, path_length, rank, type_code, string_length, partial
+      integer(c_int), dimension(*), intent(in) :: dims, start, shape
+    end subroutine
+
+    subroutine ftoc_h5dump_array_id(file_id, path, path_length, data, rank, dims, type_code, string_length, &
+                                    partial, start, shape) bind(C, name="ftoc_h5dump_array_id_")
+      import :: c_char, c_int
+      character(kind=c_char), dimension(*), intent(in) :: path
+      type(*), dimension(*), intent(in) :: data
+      integer(c_int), intent(in) :: file_id, path_length, rank, type_code, string_length, partial
+      integer(c_int), dimension(*), intent(in) :: dims, start, shape
+    end subroutine
+
+    subroutine ftoc_h5read_array(name, name_length, path, path_length, buffer, rank, dims, element_size, &
+                                 type_code, string_length, partial, start, status) bind(C, name="ftoc_h5read_array_")
+      import :: c_char, c_int
+      character(kind=c_char), dimension(*), intent(in) :: name, path
+      type(*), dimension(*), intent(inout) :: buffer
+      integer(c_int), intent(in) :: name_length, path_length, rank, element_size, type_code, string_length, partial
+      integer(c_int), dimension(*), intent(in) :: dims, start
+      integer(c_int), intent(out) :: status
+    end subroutine
+
+    subroutine ftoc_h5read_array_id(file_id, path, path_length, buffer, rank, dims, element_size, type_code, &
+                                    string_length, partial, start, status) bind(C, name="ftoc_h5read_array_id_")
+      import :: c_char, c_int
+      character(kind=c_char), dimension(*), intent(in) :: path
+      type(*), dimension(*), intent(inout) :: buffer
+      integer(c_int), intent(in) :: file_id, path_length, rank, element_size, type_code, string_length, partial
+      integer(c_int), dimension(*), intent(in) :: dims, start
+      integer(c_int), intent(out) :: status
+    end subroutine
+
+    ! Rank (-1: none) and Fortran-order sizes in dims(1:max_rank); a higher rank
+    ! prints one line and gives status VIDEZ5_SHAPE_MISMATCH.
+    subroutine ftoc_h5get_dims_array(name, name_length, path, path_length, max_rank, rank, dims, status) &
+        bind(C, name="ftoc_h5get_dims_array_")
+      import :: c_char, c_int
+      character(kind=c_char), dimension(*), intent(in) :: name, path
+      integer(c_int), intent(in) :: name_length, path_length, max_rank
+      integer(c_int), intent(out) :: rank, dims(*), status
+    end subroutine
+
+    subroutine ftoc_h5get_dims_array_id(file_id, path, path_length, max_rank, rank, dims, status) &
+        bind(C, name="ftoc_h5get_dims_array_id_")
+      import :: c_char, c_int
+      character(kind=c_char), dimension(*), intent(in) :: path
+      integer(c_int), intent(in) :: file_id, path_length, max_rank
+      integer(c_int), intent(out) :: rank, dims(*), status
+    end subroutine
+
+    ! How this thread's next dump or append creates its dataset: level 1 to 9
+    ! (deflate after shuffle) or -1 (chunks alone), chunk sizes (0 of them: the library's).
+    subroutine ftoc_compress_next(level, chunk_rank, chunks) bind(C, name="ftoc_compress_next_")
+      import :: c_int
+      integer(c_int), intent(in) :: level, chunk_rank, chunks(*)
+    end subroutine
   end interface
 
-  ! The specifics only fix the types and ranks the generics accept; each hands
-  ! its array, as assumed-size storage, and shape(array) to one body per
-  ! operation. A non-contiguous section is copied for that call (and back
-  ! after a read).
-  interface videz5_dump
-    module procedure dump_real64_1, dump_real64_2, dump_real64_3, dump_int32_1, dump_int32_2, dump_int32_3, &
-                     dump_char_1, dump_char_2, dump_char_3
-    module procedure held_dump_real64_1, held_dump_real64_2, held_dump_real64_3, held_dump_int32_1, &
-                     held_dump_int32_2, held_dump_int32_3, held_dump_char_1, held_dump_char_2, held_dump_char_3
-  end interface
+contains
+
+  ! ---- the bodies of videz5_dump and videz5_read
+
+  ! The one dump of every kind and rank: the array's own sizes (none for a
+  ! scalar) and element type, never an element more. Every text comes before
+  ! the array: gfortran passes a hidden length for a character array given as
+  ! type(*), which would shift the lengths of the texts after it. A double,
+  ! int or string array of rank 1 to 3, whole and stored as it comes, goes
+  ! through the three-size entry as it always has; the rest through the array entry.
+  subroutine dump_body(path, file, handle, held, units, description, array, sizes, type_code, element_bytes, &
+                       replace, status, compress, chunks, start, shape)
+    character(len=*), intent(in) :: path, file
+    integer, intent(in) :: handle
+    logical, intent(in) :: held
+    character(len=*), intent(in), optional :: units, description
+    type(*), dimension(*), intent(in) :: array
+    integer, intent(in) :: sizes(:), type_code, element_bytes
+    logical, intent(in), optional :: replace
+    integer, intent(out), optional :: status
+    integer, intent(in), optional :: compress, chunks(:), start(:), shape(:)
+    integer :: dims(max(3, size(sizes))), first(size(sizes)), whole(size(sizes)), chars
+    if (refused_empty('videz5_dump', path, product(sizes), 'WRITTEN', status)) return
+    if (bad_block('videz5_dump', path, size(sizes), .true., start, shape, status)) return
+    chars = merge(element_bytes, 0, type_code == VIDEZ5_STRING)
+    dims = 0
+    dims(:size(sizes)) = sizes
+    call describe(units, description)
+    call replace_next(replace)
+    if (three_sizes(type_code, size(sizes)) .and. .not. (present(compress) .or. present(chunks) .or. &
+                                                          present(start))) then
+      if (held) then
+        call ftoc_h5dump_data_id(handle, path, len_trim(path), array, dims(1), dims(2), dims(3), type_code, chars)
+      else
+        call ftoc_h5dump_data(file, len_trim(file), path, len_trim(path), array, dims(1), dims(2), dims(3), &
+                              type_code, chars)
+      end if
+    else
+      call compress_next(compress, chunks)
+      first = 1
+      whole = sizes
+      if (present(start)) then
+        first = start
+        whole = shape
+      end if
+      if (held) then
+        call ftoc_h5dump_array_id(handle, path, len_trim(path), array, size(sizes), dims, type_code, chars, &
+                                  merge(1, 0, present(start)), first, whole)
+      else
+        call ftoc_h5dump_array(file, len_trim(file), path, len_trim(path), array, size(sizes), dims, type_code, &
+                               chars, merge(1, 0, present(start)), first, whole)
+      end if
+    end if
+    call write_status(status)
+  end subroutine
+
+  ! Through a checked entry, so an array of another shape is refused. Like a
+  ! READ without IOSTAT=, a failure that the caller did not ask to see ends the
+  ! program, rather than let it go on with stale values.
+  subroutine read_body(path, file, handle, held, array, sizes, type_code, element_bytes, status, start)
+    character(len=*), intent(in) :: path, file
+    integer, intent(in) :: handle
+    logical, intent(in) :: held
+    type(*), dimension(*), intent(inout) :: array
+    integer, intent(in) :: sizes(:), type_code, element_bytes
+    integer, intent(out), optional :: status
+    integer, intent(in), optional :: start(:)
+    integer :: dims(max(3, size(sizes))), first(size(sizes)), chars, s
+    logical :: refused
+    s = VIDEZ5_SHAPE_MISMATCH
+    refused = refused_empty('videz5_read', path, product(sizes), 'READ')
+    if (.not. refused) refused = bad_block('videz5_read', path, size(sizes), .false., start)
+    if (.not. refused) then
+      chars = merge(element_bytes, 0, type_code == VIDEZ5_STRING)
+      dims = 0
+      dims(:size(sizes)) = sizes
+      first = 1
+      if (present(start)) first = start
+      if (three_sizes(type_code, size(sizes)) .and. .not. present(start)) then
+        if (held) then
+          call ftoc_h5read_data_checked_id(handle, path, len_trim(path), array, dims(1), dims(2), dims(3), &
+                                           element_bytes, type_code, chars, s)
+        else
+          call ftoc_h5read_data_checked(file, len_trim(file), path, len_trim(path), array, dims(1), dims(2), &
+                                        dims(3), element_bytes, type_code, chars, s)
+        end if
+      else if (held) then
+        call ftoc_h5read_array_id(handle, path, len_trim(path), array, size(sizes), dims, element_bytes, type_code, &
+                                  chars, merge(1, 0, present(start)), first, s)
+      else
+        call ftoc_h5read_array(file, len_trim(file), path, len_trim(path), array, size(sizes), dims, element_bytes, &
+                               type_code, chars, merge(1, 0, present(start)), first, s)
+      end if
+    end if
+    if (present(status)) then
+      status = s
+    else if (s /= VIDEZ5_OK) then
+      error stop 'videz5_read failed (see the line above); pass status= to handle it'
+    end if
+  end subroutine
+
+  ! What the three-size entries have always taken.
+  logical function three_sizes(type_code, rank)
+    integer, intent(in) :: type_code, rank
+    three_sizes = type_code <= VIDEZ5_STRING .and. rank >= 1 .and. rank <= 3
+  end function
+
+  ! A block's start= (and a write's shape=) hold one value per dimension of the
+  ! array: the entries take as many as its rank, whatever the arrays hold.
+  logical function bad_block(procedure, path, rank, writes, start, shape, status) result(bad)
+    character(len=*), intent(in) :: procedure, path
+    integer, intent(in) :: rank
+    logical, intent(in) :: writes
+    integer, intent(in), optional :: start(:), shape(:)
+    integer, intent(out), optional :: status
+    bad = writes .and. (present(start) .neqv. present(shape))
+    if (present(start)) bad = bad .or. size(start) /= rank
+    if (present(shape)) bad = bad .or. size(shape) /= rank
+    if (.not. bad) return
+    if (writes) then
+      call say('INVALID BLOCK IN ' // procedure // '( ' // trim(path) // ' ): start= and shape= go together, ' // &
+               'one value per dimension of the array, NOTHING WRITTEN')
+      if (present(status)) status = VIDEZ5_WRITE_REFUSED
+    else
+      call say('INVALID BLOCK IN ' // procedure // '( ' // trim(path) // ' ): start= needs one value per ' // &
+               'dimension of the array, NOTHING READ')
+      if (present(status)) status = VIDEZ5_SHAPE_MISMATCH
+    end if
+  end function
+
+  ! compress= and chunks= for the next dump or append (-1: chunks alone).
+  subroutine compress_next(compress, chunks)
+    integer, intent(in), optional :: compress, chunks(:)
+    integer :: level
+    if (.not. (present(compress) .or. present(chunks))) return
+    level = -1
+    if (present(compress)) level = compress
+    if (present(chunks)) then
+      call ftoc_compress_next(level, size(chunks), chunks)
+    else
+      call ftoc_compress_next(level, 0, [0])
+    end if
+  end subroutine
+
+  ! ---- helpers of the bodies here and in module videz5
+
+  ! An empty array has no element to store or to receive one, but the entries
+  ! would take its zero sizes as absent dimensions and move one element.
+  logical function refused_empty(procedure, path, n, what, status) result(refused)
+    character(len=*), intent(in) :: procedure, path, what
+    integer, intent(in) :: n
+    integer, intent(out), optional :: status
+    refused = n == 0
+    if (refused) call say('EMPTY ARRAY IN ' // procedure // '( ' // trim(path) // ' ), NOTHING ' // what)
+    if (refused .and. present(status)) status = VIDEZ5_WRITE_REFUSED
+  end function
+
+  ! replace=.true.: the next write replaces a dataset or record of another shape.
+  subroutine replace_next(replace)
+    logical, intent(in), optional :: replace
+    if (.not. present(replace)) return
+    if (replace) call ftoc_replace_next()
+  end subroutine
+
+  ! The caller's status=, when given, from what the library did.
+  subroutine write_status(status)
+    integer, intent(out), optional :: status
+    integer(c_int) :: s
+    if (.not. present(status)) return
+    call ftoc_last_write_status(s)
+    status = s
+  end subroutine
+
+  ! Describes the next write, when anything was given for it.
+  subroutine describe(units, description, x_units, y_units)
+    character(len=*), intent(in), optional :: units, description, x_units, y_units
+    if (.not. (present(units) .or. present(description) .or. present(x_units) .or. present(y_units))) return
+    call ftoc_describe_next(text(units), len(text(units)), text(description), len(text(description)), &
+                            text(x_units), len(text(x_units)), text(y_units), len(text(y_units)))
+  end subroutine
+
+  pure function text(s) result(t)
+    character(len=*), intent(in), optional :: s
+    character(len=:), allocatable :: t
+    if (present(s)) then
+      t = trim(s)
+    else
+      t = ''
+    end if
+  end function
+
+  ! Flushed at once, to stay in order with the library's own lines.
+  subroutine say(line)
+    character(len=*), intent(in) :: line
+    write(output_unit, '(a)') line
+    flush(output_unit)
+  end subroutine
+
+end module videz5_detail
+
+! The specifics of videz5_dump and videz5_read, a module for each rank: the
+! generics of the same name merge where module videz5 uses them all.
+#define SCALAR
+#define DIMS
+module videz5_detail_rank0
+#include "videz5_rank.inc"
+end module videz5_detail_rank0
+#undef DIMS
+#undef SCALAR
+
+#define DIMS (:)
+module videz5_detail_rank1
+#include "videz5_rank.inc"
+end module videz5_detail_rank1
+#undef DIMS
+
+#define DIMS (:, :)
+module videz5_detail_rank2
+#include "videz5_rank.inc"
+end module videz5_detail_rank2
+#undef DIMS
+
+#define DIMS (:, :, :)
+module videz5_detail_rank3
+#include "videz5_rank.inc"
+end module videz5_detail_rank3
+#undef DIMS
+
+#define DIMS (:, :, :, :)
+module videz5_detail_rank4
+#include "videz5_rank.inc"
+end module videz5_detail_rank4
+#undef DIMS
+
+#define DIMS (:, :, :, :, :)
+module videz5_detail_rank5
+#include "videz5_rank.inc"
+end module videz5_detail_rank5
+#undef DIMS
+
+#define DIMS (:, :, :, :, :, :)
+module videz5_detail_rank6
+#include "videz5_rank.inc"
+end module videz5_detail_rank6
+#undef DIMS
+
+#define DIMS (:, :, :, :, :, :, :)
+module videz5_detail_rank7
+#include "videz5_rank.inc"
+end module videz5_detail_rank7
+#undef DIMS
+
+module videz5
+  use, intrinsic :: iso_fortran_env, only: real64, int32
+  use, intrinsic :: iso_c_binding, only: c_double, c_int, c_loc, c_f_pointer
+  use videz5_detail
+  use videz5_detail_rank0
+  use videz5_detail_rank1
+  use videz5_detail_rank2
+  use videz5_detail_rank3
+  use videz5_detail_rank4
+  use videz5_detail_rank5
+  use videz5_detail_rank6
+  use videz5_detail_rank7
+  implicit none
+  private
+  public :: ftoc_open_file_id, ftoc_close_file_id, ftoc_open_group_id, ftoc_close_group_id
+  public :: ftoc_h5dump_data, ftoc_h5read_data
+  public :: ftoc_printh5_double, ftoc_printh5_double_notitle, ftoc_printh5_int, ftoc_printh5_int_notitle
+  public :: VIDEZ5_DOUBLE, VIDEZ5_INT, VIDEZ5_STRING, VIDEZ5_FLOAT, VIDEZ5_INT64, VIDEZ5_MAX_RANK
+  public :: ftoc_h5get_dims, ftoc_h5read_data_checked
+  public :: VIDEZ5_OK, VIDEZ5_NO_FILE, VIDEZ5_NO_DATASET, VIDEZ5_SHAPE_MISMATCH, VIDEZ5_TYPE_MISMATCH, &
+            VIDEZ5_READ_FAILED, VIDEZ5_ARGUMENTS_DIFFER, VIDEZ5_WRITE_REFUSED, VIDEZ5_WRITE_FAILED
+  public :: videz5_dump, videz5_read, videz5_get_dims, videz5_plot
+  public :: ftoc_h5append_data, ftoc_describe_next, videz5_append
+  public :: ftoc_set_durable, videz5_set_durable, ftoc_replace_next, ftoc_last_write_status
+  public :: ftoc_h5dump_data_id, ftoc_h5read_data_checked_id, ftoc_h5get_dims_id, ftoc_printh5_id, &
+            ftoc_flush_file_id, ftoc_defer_commits_id, ftoc_h5append_data_id
+  public :: videz5_open, videz5_close, videz5_flush, videz5_defer_commits
+  public :: ftoc_h5write_attr, ftoc_h5read_attr, ftoc_h5write_attr_id, ftoc_h5read_attr_id, VIDEZ5_NO_ATTRIBUTE
+  public :: videz5_write_attr, videz5_read_attr
+  public :: ftoc_h5exists, ftoc_h5exists_id, ftoc_h5list, ftoc_h5list_id, ftoc_h5delete, ftoc_h5delete_id, &
+            VIDEZ5_NAMES_CUT
+  public :: videz5_exists, videz5_list, videz5_delete
+  public :: ftoc_h5dump_array, ftoc_h5dump_array_id, ftoc_h5read_array, ftoc_h5read_array_id, &
+            ftoc_h5get_dims_array, ftoc_h5get_dims_array_id, ftoc_compress_next
 
   ! A scalar per step makes a 1-D series, a 1-D step of n a steps x n one (HDF5
   ! order), a 2-D step (n1, n2) steps x n2 x n1.
@@ -362,13 +702,6 @@ module videz5
                      append_int32_2
     module procedure held_append_real64_0, held_append_real64_1, held_append_real64_2, held_append_int32_0, &
                      held_append_int32_1, held_append_int32_2
-  end interface
-
-  interface videz5_read
-    module procedure read_real64_1, read_real64_2, read_real64_3, read_int32_1, read_int32_2, read_int32_3, &
-                     read_char_1, read_char_2, read_char_3
-    module procedure held_read_real64_1, held_read_real64_2, held_read_real64_3, held_read_int32_1, &
-                     held_read_int32_2, held_read_int32_3, held_read_char_1, held_read_char_2, held_read_char_3
   end interface
 
   ! 1-D data takes one axis, x; 2-D data(nx, ny) takes x(nx) and y(ny).
@@ -411,181 +744,57 @@ module videz5
 
 contains
 
-  subroutine dump_real64_1(file, path, array, units, description, replace, status)
-    character(len=*), intent(in) :: file, path
-    real(real64), intent(in) :: array(:)
-    character(len=*), intent(in), optional :: units, description
-    logical, intent(in), optional :: replace
-    integer, intent(out), optional :: status
-    call dump_any(path, file, units, description, array, shape(array), VIDEZ5_DOUBLE, 0, &
-                  replace=replace, status=status)
-  end subroutine
-  subroutine dump_real64_2(file, path, array, units, description, replace, status)
-    character(len=*), intent(in) :: file, path
-    real(real64), intent(in) :: array(:, :)
-    character(len=*), intent(in), optional :: units, description
-    logical, intent(in), optional :: replace
-    integer, intent(out), optional :: status
-    call dump_any(path, file, units, description, array, shape(array), VIDEZ5_DOUBLE, 0, &
-                  replace=replace, status=status)
-  end subroutine
-  subroutine dump_real64_3(file, path, array, units, description, replace, status)
-    character(len=*), intent(in) :: file, path
-    real(real64), intent(in) :: array(:, :, :)
-    character(len=*), intent(in), optional :: units, description
-    logical, intent(in), optional :: replace
-    integer, intent(out), optional :: status
-    call dump_any(path, file, units, description, array, shape(array), VIDEZ5_DOUBLE, 0, &
-                  replace=replace, status=status)
-  end subroutine
-  subroutine dump_int32_1(file, path, array, units, description, replace, status)
-    character(len=*), intent(in) :: file, path
-    integer(int32), intent(in) :: array(:)
-    character(len=*), intent(in), optional :: units, description
-    logical, intent(in), optional :: replace
-    integer, intent(out), optional :: status
-    call dump_any(path, file, units, description, array, shape(array), VIDEZ5_INT, 0, replace=replace, status=status)
-  end subroutine
-  subroutine dump_int32_2(file, path, array, units, description, replace, status)
-    character(len=*), intent(in) :: file, path
-    integer(int32), intent(in) :: array(:, :)
-    character(len=*), intent(in), optional :: units, description
-    logical, intent(in), optional :: replace
-    integer, intent(out), optional :: status
-    call dump_any(path, file, units, description, array, shape(array), VIDEZ5_INT, 0, replace=replace, status=status)
-  end subroutine
-  subroutine dump_int32_3(file, path, array, units, description, replace, status)
-    character(len=*), intent(in) :: file, path
-    integer(int32), intent(in) :: array(:, :, :)
-    character(len=*), intent(in), optional :: units, description
-    logical, intent(in), optional :: replace
-    integer, intent(out), optional :: status
-    call dump_any(path, file, units, description, array, shape(array), VIDEZ5_INT, 0, replace=replace, status=status)
-  end subroutine
-  subroutine dump_char_1(file, path, array, units, description, replace, status)
-    character(len=*), intent(in) :: file, path
-    character(len=*), intent(in) :: array(:)
-    character(len=*), intent(in), optional :: units, description
-    logical, intent(in), optional :: replace
-    integer, intent(out), optional :: status
-    call dump_any(path, file, units, description, array, shape(array), VIDEZ5_STRING, len(array), &
-                  replace=replace, status=status)
-  end subroutine
-  subroutine dump_char_2(file, path, array, units, description, replace, status)
-    character(len=*), intent(in) :: file, path
-    character(len=*), intent(in) :: array(:, :)
-    character(len=*), intent(in), optional :: units, description
-    logical, intent(in), optional :: replace
-    integer, intent(out), optional :: status
-    call dump_any(path, file, units, description, array, shape(array), VIDEZ5_STRING, len(array), &
-                  replace=replace, status=status)
-  end subroutine
-  subroutine dump_char_3(file, path, array, units, description, replace, status)
-    character(len=*), intent(in) :: file, path
-    character(len=*), intent(in) :: array(:, :, :)
-    character(len=*), intent(in), optional :: units, description
-    logical, intent(in), optional :: replace
-    integer, intent(out), optional :: status
-    call dump_any(path, file, units, description, array, shape(array), VIDEZ5_STRING, len(array), &
-                  replace=replace, status=status)
-  end subroutine
-
-  subroutine append_real64_0(file, path, step, units, description, status)
+  subroutine append_real64_0(file, path, step, units, description, status, compress)
     character(len=*), intent(in) :: file, path
     real(real64), intent(in) :: step
     character(len=*), intent(in), optional :: units, description
     integer, intent(out), optional :: status
-    call append_any(path, file, units, description, [step], [integer ::], VIDEZ5_DOUBLE, status=status)
+    integer, intent(in), optional :: compress
+    call append_any(path, file, units, description, [step], [integer ::], VIDEZ5_DOUBLE, &
+                    status=status, compress=compress)
   end subroutine
-  subroutine append_real64_1(file, path, step, units, description, status)
+  subroutine append_real64_1(file, path, step, units, description, status, compress)
     character(len=*), intent(in) :: file, path
     real(real64), intent(in) :: step(:)
     character(len=*), intent(in), optional :: units, description
     integer, intent(out), optional :: status
-    call append_any(path, file, units, description, step, shape(step), VIDEZ5_DOUBLE, status=status)
+    integer, intent(in), optional :: compress
+    call append_any(path, file, units, description, step, shape(step), VIDEZ5_DOUBLE, &
+                    status=status, compress=compress)
   end subroutine
-  subroutine append_real64_2(file, path, step, units, description, status)
+  subroutine append_real64_2(file, path, step, units, description, status, compress)
     character(len=*), intent(in) :: file, path
     real(real64), intent(in) :: step(:, :)
     character(len=*), intent(in), optional :: units, description
     integer, intent(out), optional :: status
-    call append_any(path, file, units, description, step, shape(step), VIDEZ5_DOUBLE, status=status)
+    integer, intent(in), optional :: compress
+    call append_any(path, file, units, description, step, shape(step), VIDEZ5_DOUBLE, &
+                    status=status, compress=compress)
   end subroutine
-  subroutine append_int32_0(file, path, step, units, description, status)
+  subroutine append_int32_0(file, path, step, units, description, status, compress)
     character(len=*), intent(in) :: file, path
     integer(int32), intent(in) :: step
     character(len=*), intent(in), optional :: units, description
     integer, intent(out), optional :: status
-    call append_any(path, file, units, description, [step], [integer ::], VIDEZ5_INT, status=status)
+    integer, intent(in), optional :: compress
+    call append_any(path, file, units, description, [step], [integer ::], VIDEZ5_INT, &
+                    status=status, compress=compress)
   end subroutine
-  subroutine append_int32_1(file, path, step, units, description, status)
+  subroutine append_int32_1(file, path, step, units, description, status, compress)
     character(len=*), intent(in) :: file, path
     integer(int32), intent(in) :: step(:)
     character(len=*), intent(in), optional :: units, description
     integer, intent(out), optional :: status
-    call append_any(path, file, units, description, step, shape(step), VIDEZ5_INT, status=status)
+    integer, intent(in), optional :: compress
+    call append_any(path, file, units, description, step, shape(step), VIDEZ5_INT, status=status, compress=compress)
   end subroutine
-  subroutine append_int32_2(file, path, step, units, description, status)
+  subroutine append_int32_2(file, path, step, units, description, status, compress)
     character(len=*), intent(in) :: file, path
     integer(int32), intent(in) :: step(:, :)
     character(len=*), intent(in), optional :: units, description
     integer, intent(out), optional :: status
-    call append_any(path, file, units, description, step, shape(step), VIDEZ5_INT, status=status)
-  end subroutine
-
-  subroutine read_real64_1(file, path, array, status)
-    character(len=*), intent(in) :: file, path
-    real(real64), intent(inout) :: array(:)
-    integer, intent(out), optional :: status
-    call read_any(path, file, array, shape(array), storage_size(array) / 8, VIDEZ5_DOUBLE, 0, status)
-  end subroutine
-  subroutine read_real64_2(file, path, array, status)
-    character(len=*), intent(in) :: file, path
-    real(real64), intent(inout) :: array(:, :)
-    integer, intent(out), optional :: status
-    call read_any(path, file, array, shape(array), storage_size(array) / 8, VIDEZ5_DOUBLE, 0, status)
-  end subroutine
-  subroutine read_real64_3(file, path, array, status)
-    character(len=*), intent(in) :: file, path
-    real(real64), intent(inout) :: array(:, :, :)
-    integer, intent(out), optional :: status
-    call read_any(path, file, array, shape(array), storage_size(array) / 8, VIDEZ5_DOUBLE, 0, status)
-  end subroutine
-  subroutine read_int32_1(file, path, array, status)
-    character(len=*), intent(in) :: file, path
-    integer(int32), intent(inout) :: array(:)
-    integer, intent(out), optional :: status
-    call read_any(path, file, array, shape(array), storage_size(array) / 8, VIDEZ5_INT, 0, status)
-  end subroutine
-  subroutine read_int32_2(file, path, array, status)
-    character(len=*), intent(in) :: file, path
-    integer(int32), intent(inout) :: array(:, :)
-    integer, intent(out), optional :: status
-    call read_any(path, file, array, shape(array), storage_size(array) / 8, VIDEZ5_INT, 0, status)
-  end subroutine
-  subroutine read_int32_3(file, path, array, status)
-    character(len=*), intent(in) :: file, path
-    integer(int32), intent(inout) :: array(:, :, :)
-    integer, intent(out), optional :: status
-    call read_any(path, file, array, shape(array), storage_size(array) / 8, VIDEZ5_INT, 0, status)
-  end subroutine
-  subroutine read_char_1(file, path, array, status)
-    character(len=*), intent(in) :: file, path
-    character(len=*), intent(inout) :: array(:)
-    integer, intent(out), optional :: status
-    call read_any(path, file, array, shape(array), storage_size(array) / 8, VIDEZ5_STRING, len(array), status)
-  end subroutine
-  subroutine read_char_2(file, path, array, status)
-    character(len=*), intent(in) :: file, path
-    character(len=*), intent(inout) :: array(:, :)
-    integer, intent(out), optional :: status
-    call read_any(path, file, array, shape(array), storage_size(array) / 8, VIDEZ5_STRING, len(array), status)
-  end subroutine
-  subroutine read_char_3(file, path, array, status)
-    character(len=*), intent(in) :: file, path
-    character(len=*), intent(inout) :: array(:, :, :)
-    integer, intent(out), optional :: status
-    call read_any(path, file, array, shape(array), storage_size(array) / 8, VIDEZ5_STRING, len(array), status)
+    integer, intent(in), optional :: compress
+    call append_any(path, file, units, description, step, shape(step), VIDEZ5_INT, status=status, compress=compress)
   end subroutine
 
   ! 1-D data has only x, which also goes in as y (see plot_any).
@@ -631,206 +840,65 @@ contains
   end subroutine
 
   ! The same through a held handle.
-  subroutine held_dump_real64_1(handle, path, array, units, description, replace, status)
-    integer, intent(in) :: handle
-    character(len=*), intent(in) :: path
-    real(real64), intent(in) :: array(:)
-    character(len=*), intent(in), optional :: units, description
-    logical, intent(in), optional :: replace
-    integer, intent(out), optional :: status
-    call dump_any(path, '', units, description, array, shape(array), VIDEZ5_DOUBLE, 0, handle=handle, &
-                  replace=replace, status=status)
-  end subroutine
-  subroutine held_dump_real64_2(handle, path, array, units, description, replace, status)
-    integer, intent(in) :: handle
-    character(len=*), intent(in) :: path
-    real(real64), intent(in) :: array(:, :)
-    character(len=*), intent(in), optional :: units, description
-    logical, intent(in), optional :: replace
-    integer, intent(out), optional :: status
-    call dump_any(path, '', units, description, array, shape(array), VIDEZ5_DOUBLE, 0, handle=handle, &
-                  replace=replace, status=status)
-  end subroutine
-  subroutine held_dump_real64_3(handle, path, array, units, description, replace, status)
-    integer, intent(in) :: handle
-    character(len=*), intent(in) :: path
-    real(real64), intent(in) :: array(:, :, :)
-    character(len=*), intent(in), optional :: units, description
-    logical, intent(in), optional :: replace
-    integer, intent(out), optional :: status
-    call dump_any(path, '', units, description, array, shape(array), VIDEZ5_DOUBLE, 0, handle=handle, &
-                  replace=replace, status=status)
-  end subroutine
-  subroutine held_dump_int32_1(handle, path, array, units, description, replace, status)
-    integer, intent(in) :: handle
-    character(len=*), intent(in) :: path
-    integer(int32), intent(in) :: array(:)
-    character(len=*), intent(in), optional :: units, description
-    logical, intent(in), optional :: replace
-    integer, intent(out), optional :: status
-    call dump_any(path, '', units, description, array, shape(array), VIDEZ5_INT, 0, handle=handle, &
-                  replace=replace, status=status)
-  end subroutine
-  subroutine held_dump_int32_2(handle, path, array, units, description, replace, status)
-    integer, intent(in) :: handle
-    character(len=*), intent(in) :: path
-    integer(int32), intent(in) :: array(:, :)
-    character(len=*), intent(in), optional :: units, description
-    logical, intent(in), optional :: replace
-    integer, intent(out), optional :: status
-    call dump_any(path, '', units, description, array, shape(array), VIDEZ5_INT, 0, handle=handle, &
-                  replace=replace, status=status)
-  end subroutine
-  subroutine held_dump_int32_3(handle, path, array, units, description, replace, status)
-    integer, intent(in) :: handle
-    character(len=*), intent(in) :: path
-    integer(int32), intent(in) :: array(:, :, :)
-    character(len=*), intent(in), optional :: units, description
-    logical, intent(in), optional :: replace
-    integer, intent(out), optional :: status
-    call dump_any(path, '', units, description, array, shape(array), VIDEZ5_INT, 0, handle=handle, &
-                  replace=replace, status=status)
-  end subroutine
-  subroutine held_dump_char_1(handle, path, array, units, description, replace, status)
-    integer, intent(in) :: handle
-    character(len=*), intent(in) :: path
-    character(len=*), intent(in) :: array(:)
-    character(len=*), intent(in), optional :: units, description
-    logical, intent(in), optional :: replace
-    integer, intent(out), optional :: status
-    call dump_any(path, '', units, description, array, shape(array), VIDEZ5_STRING, len(array), handle=handle, &
-                  replace=replace, status=status)
-  end subroutine
-  subroutine held_dump_char_2(handle, path, array, units, description, replace, status)
-    integer, intent(in) :: handle
-    character(len=*), intent(in) :: path
-    character(len=*), intent(in) :: array(:, :)
-    character(len=*), intent(in), optional :: units, description
-    logical, intent(in), optional :: replace
-    integer, intent(out), optional :: status
-    call dump_any(path, '', units, description, array, shape(array), VIDEZ5_STRING, len(array), handle=handle, &
-                  replace=replace, status=status)
-  end subroutine
-  subroutine held_dump_char_3(handle, path, array, units, description, replace, status)
-    integer, intent(in) :: handle
-    character(len=*), intent(in) :: path
-    character(len=*), intent(in) :: array(:, :, :)
-    character(len=*), intent(in), optional :: units, description
-    logical, intent(in), optional :: replace
-    integer, intent(out), optional :: status
-    call dump_any(path, '', units, description, array, shape(array), VIDEZ5_STRING, len(array), handle=handle, &
-                  replace=replace, status=status)
-  end subroutine
-  subroutine held_append_real64_0(handle, path, step, units, description, status)
+  subroutine held_append_real64_0(handle, path, step, units, description, status, compress)
     integer, intent(in) :: handle
     character(len=*), intent(in) :: path
     real(real64), intent(in) :: step
     character(len=*), intent(in), optional :: units, description
     integer, intent(out), optional :: status
-    call append_any(path, '', units, description, [step], [integer ::], VIDEZ5_DOUBLE, handle=handle, status=status)
+    integer, intent(in), optional :: compress
+    call append_any(path, '', units, description, [step], [integer ::], VIDEZ5_DOUBLE, handle=handle, &
+                    status=status, compress=compress)
   end subroutine
-  subroutine held_append_real64_1(handle, path, step, units, description, status)
+  subroutine held_append_real64_1(handle, path, step, units, description, status, compress)
     integer, intent(in) :: handle
     character(len=*), intent(in) :: path
     real(real64), intent(in) :: step(:)
     character(len=*), intent(in), optional :: units, description
     integer, intent(out), optional :: status
-    call append_any(path, '', units, description, step, shape(step), VIDEZ5_DOUBLE, handle=handle, status=status)
+    integer, intent(in), optional :: compress
+    call append_any(path, '', units, description, step, shape(step), VIDEZ5_DOUBLE, handle=handle, &
+                    status=status, compress=compress)
   end subroutine
-  subroutine held_append_real64_2(handle, path, step, units, description, status)
+  subroutine held_append_real64_2(handle, path, step, units, description, status, compress)
     integer, intent(in) :: handle
     character(len=*), intent(in) :: path
     real(real64), intent(in) :: step(:, :)
     character(len=*), intent(in), optional :: units, description
     integer, intent(out), optional :: status
-    call append_any(path, '', units, description, step, shape(step), VIDEZ5_DOUBLE, handle=handle, status=status)
+    integer, intent(in), optional :: compress
+    call append_any(path, '', units, description, step, shape(step), VIDEZ5_DOUBLE, handle=handle, &
+                    status=status, compress=compress)
   end subroutine
-  subroutine held_append_int32_0(handle, path, step, units, description, status)
+  subroutine held_append_int32_0(handle, path, step, units, description, status, compress)
     integer, intent(in) :: handle
     character(len=*), intent(in) :: path
     integer(int32), intent(in) :: step
     character(len=*), intent(in), optional :: units, description
     integer, intent(out), optional :: status
-    call append_any(path, '', units, description, [step], [integer ::], VIDEZ5_INT, handle=handle, status=status)
+    integer, intent(in), optional :: compress
+    call append_any(path, '', units, description, [step], [integer ::], VIDEZ5_INT, handle=handle, &
+                    status=status, compress=compress)
   end subroutine
-  subroutine held_append_int32_1(handle, path, step, units, description, status)
+  subroutine held_append_int32_1(handle, path, step, units, description, status, compress)
     integer, intent(in) :: handle
     character(len=*), intent(in) :: path
     integer(int32), intent(in) :: step(:)
     character(len=*), intent(in), optional :: units, description
     integer, intent(out), optional :: status
-    call append_any(path, '', units, description, step, shape(step), VIDEZ5_INT, handle=handle, status=status)
+    integer, intent(in), optional :: compress
+    call append_any(path, '', units, description, step, shape(step), VIDEZ5_INT, handle=handle, &
+                    status=status, compress=compress)
   end subroutine
-  subroutine held_append_int32_2(handle, path, step, units, description, status)
+  subroutine held_append_int32_2(handle, path, step, units, description, status, compress)
     integer, intent(in) :: handle
     character(len=*), intent(in) :: path
     integer(int32), intent(in) :: step(:, :)
     character(len=*), intent(in), optional :: units, description
     integer, intent(out), optional :: status
-    call append_any(path, '', units, description, step, shape(step), VIDEZ5_INT, handle=handle, status=status)
-  end subroutine
-  subroutine held_read_real64_1(handle, path, array, status)
-    integer, intent(in) :: handle
-    character(len=*), intent(in) :: path
-    real(real64), intent(inout) :: array(:)
-    integer, intent(out), optional :: status
-    call read_any(path, '', array, shape(array), storage_size(array) / 8, VIDEZ5_DOUBLE, 0, status, handle=handle)
-  end subroutine
-  subroutine held_read_real64_2(handle, path, array, status)
-    integer, intent(in) :: handle
-    character(len=*), intent(in) :: path
-    real(real64), intent(inout) :: array(:, :)
-    integer, intent(out), optional :: status
-    call read_any(path, '', array, shape(array), storage_size(array) / 8, VIDEZ5_DOUBLE, 0, status, handle=handle)
-  end subroutine
-  subroutine held_read_real64_3(handle, path, array, status)
-    integer, intent(in) :: handle
-    character(len=*), intent(in) :: path
-    real(real64), intent(inout) :: array(:, :, :)
-    integer, intent(out), optional :: status
-    call read_any(path, '', array, shape(array), storage_size(array) / 8, VIDEZ5_DOUBLE, 0, status, handle=handle)
-  end subroutine
-  subroutine held_read_int32_1(handle, path, array, status)
-    integer, intent(in) :: handle
-    character(len=*), intent(in) :: path
-    integer(int32), intent(inout) :: array(:)
-    integer, intent(out), optional :: status
-    call read_any(path, '', array, shape(array), storage_size(array) / 8, VIDEZ5_INT, 0, status, handle=handle)
-  end subroutine
-  subroutine held_read_int32_2(handle, path, array, status)
-    integer, intent(in) :: handle
-    character(len=*), intent(in) :: path
-    integer(int32), intent(inout) :: array(:, :)
-    integer, intent(out), optional :: status
-    call read_any(path, '', array, shape(array), storage_size(array) / 8, VIDEZ5_INT, 0, status, handle=handle)
-  end subroutine
-  subroutine held_read_int32_3(handle, path, array, status)
-    integer, intent(in) :: handle
-    character(len=*), intent(in) :: path
-    integer(int32), intent(inout) :: array(:, :, :)
-    integer, intent(out), optional :: status
-    call read_any(path, '', array, shape(array), storage_size(array) / 8, VIDEZ5_INT, 0, status, handle=handle)
-  end subroutine
-  subroutine held_read_char_1(handle, path, array, status)
-    integer, intent(in) :: handle
-    character(len=*), intent(in) :: path
-    character(len=*), intent(inout) :: array(:)
-    integer, intent(out), optional :: status
-    call read_any(path, '', array, shape(array), storage_size(array) / 8, VIDEZ5_STRING, len(array), status, handle=handle)
-  end subroutine
-  subroutine held_read_char_2(handle, path, array, status)
-    integer, intent(in) :: handle
-    character(len=*), intent(in) :: path
-    character(len=*), intent(inout) :: array(:, :)
-    integer, intent(out), optional :: status
-    call read_any(path, '', array, shape(array), storage_size(array) / 8, VIDEZ5_STRING, len(array), status, handle=handle)
-  end subroutine
-  subroutine held_read_char_3(handle, path, array, status)
-    integer, intent(in) :: handle
-    character(len=*), intent(in) :: path
-    character(len=*), intent(inout) :: array(:, :, :)
-    integer, intent(out), optional :: status
-    call read_any(path, '', array, shape(array), storage_size(array) / 8, VIDEZ5_STRING, len(array), status, handle=handle)
+    integer, intent(in), optional :: compress
+    call append_any(path, '', units, description, step, shape(step), VIDEZ5_INT, handle=handle, &
+                    status=status, compress=compress)
   end subroutine
   subroutine held_plot_real64_1(handle, path, data, x, title, xtitle, ytitle, units, description, x_units, &
                       replace, status)
@@ -881,18 +949,26 @@ contains
 
   ! ---- shape query
 
-  ! rank and dims(1:rank) of the dataset at path, in the order the array is declared
-  ! (unused sizes 0); rank -1, and nothing printed, when there is no dataset there.
-  subroutine get_dims(file, path, rank, dims)
+  ! rank and dims(1:rank) of the dataset at path, in the order the array is
+  ! declared (the rest of dims 0; a scalar has rank 0); rank -1, and nothing
+  ! printed, when there is no dataset there. A rank above size(dims) prints one
+  ! line and leaves dims 0: status VIDEZ5_SHAPE_MISMATCH.
+  subroutine get_dims(file, path, rank, dims, status)
     character(len=*), intent(in) :: file, path
-    integer, intent(out) :: rank, dims(3)
-    call ftoc_h5get_dims(file, len_trim(file), path, len_trim(path), rank, dims(1), dims(2), dims(3))
+    integer, intent(out) :: rank, dims(:)
+    integer, intent(out), optional :: status
+    integer :: s
+    call ftoc_h5get_dims_array(file, len_trim(file), path, len_trim(path), size(dims), rank, dims, s)
+    if (present(status)) status = s
   end subroutine
-  subroutine held_get_dims(handle, path, rank, dims)
+  subroutine held_get_dims(handle, path, rank, dims, status)
     integer, intent(in) :: handle
     character(len=*), intent(in) :: path
-    integer, intent(out) :: rank, dims(3)
-    call ftoc_h5get_dims_id(handle, path, len_trim(path), rank, dims(1), dims(2), dims(3))
+    integer, intent(out) :: rank, dims(:)
+    integer, intent(out), optional :: status
+    integer :: s
+    call ftoc_h5get_dims_array_id(handle, path, len_trim(path), size(dims), rank, dims, s)
+    if (present(status)) status = s
   end subroutine
 
   ! ---- attributes
@@ -1199,81 +1275,27 @@ contains
 
   ! ---- the bodies
 
-  ! The array's own sizes and element type, never an element more. Every text
-  ! comes before the array: gfortran passes a hidden length for a character
-  ! array given as type(*), which would shift the lengths of the texts after it.
-  subroutine dump_any(path, file, units, description, array, sizes, type_code, string_length, handle, replace, status)
-    character(len=*), intent(in) :: path, file
-    character(len=*), intent(in), optional :: units, description
-    type(*), dimension(*), intent(in) :: array
-    integer, intent(in) :: sizes(:), type_code, string_length
-    integer, intent(in), optional :: handle
-    logical, intent(in), optional :: replace
-    integer, intent(out), optional :: status
-    integer :: dims(3)
-    if (refused_empty('videz5_dump', path, product(sizes), 'WRITTEN', status)) return
-    dims = 0
-    dims(:size(sizes)) = sizes
-    call describe(units, description)
-    call replace_next(replace)
-    if (present(handle)) then
-      call ftoc_h5dump_data_id(handle, path, len_trim(path), array, dims(1), dims(2), dims(3), type_code, &
-                               string_length)
-    else
-      call ftoc_h5dump_data(file, len_trim(file), path, len_trim(path), array, dims(1), dims(2), dims(3), &
-                            type_code, string_length)
-    end if
-    call write_status(status)
-  end subroutine
-
   ! One step: its own sizes (none for a scalar) and element type.
-  subroutine append_any(path, file, units, description, step, sizes, type_code, handle, status)
+  subroutine append_any(path, file, units, description, step, sizes, type_code, handle, status, compress)
     character(len=*), intent(in) :: path, file
     character(len=*), intent(in), optional :: units, description
     type(*), dimension(*), intent(in) :: step
     integer, intent(in) :: sizes(:), type_code
     integer, intent(in), optional :: handle
     integer, intent(out), optional :: status
+    integer, intent(in), optional :: compress
     integer :: dims(2)
     if (refused_empty('videz5_append', path, product(sizes), 'WRITTEN', status)) return
     dims = 0
     dims(:size(sizes)) = sizes
     call describe(units, description)
+    call compress_next(compress)
     if (present(handle)) then
       call ftoc_h5append_data_id(handle, path, len_trim(path), step, dims(1), dims(2), type_code)
     else
       call ftoc_h5append_data(file, len_trim(file), path, len_trim(path), step, dims(1), dims(2), type_code)
     end if
     call write_status(status)
-  end subroutine
-
-  ! Through the checked entry, so an array of another shape is refused. Like a
-  ! READ without IOSTAT=, a failure that the caller did not ask to see ends the
-  ! program, rather than let it go on with stale values.
-  subroutine read_any(path, file, array, sizes, element_size, type_code, string_length, status, handle)
-    character(len=*), intent(in) :: path, file
-    type(*), dimension(*), intent(inout) :: array
-    integer, intent(in) :: sizes(:), element_size, type_code, string_length
-    integer, intent(out), optional :: status
-    integer, intent(in), optional :: handle
-    integer :: dims(3), s
-    s = VIDEZ5_SHAPE_MISMATCH
-    if (.not. refused_empty('videz5_read', path, product(sizes), 'READ')) then
-      dims = 0
-      dims(:size(sizes)) = sizes
-      if (present(handle)) then
-        call ftoc_h5read_data_checked_id(handle, path, len_trim(path), array, dims(1), dims(2), dims(3), &
-                                         element_size, type_code, string_length, s)
-      else
-        call ftoc_h5read_data_checked(file, len_trim(file), path, len_trim(path), array, dims(1), dims(2), &
-                                      dims(3), element_size, type_code, string_length, s)
-      end if
-    end if
-    if (present(status)) then
-      status = s
-    else if (s /= VIDEZ5_OK) then
-      error stop 'videz5_read failed (see the line above); pass status= to handle it'
-    end if
   end subroutine
 
   ! Without any title the no-title entry is used, which keeps a record's stored
@@ -1405,17 +1427,6 @@ contains
 
   ! ---- helpers
 
-  ! An empty array has no element to store or to receive one, but the entries
-  ! would take its zero sizes as absent dimensions and move one element.
-  logical function refused_empty(procedure, path, n, what, status) result(refused)
-    character(len=*), intent(in) :: procedure, path, what
-    integer, intent(in) :: n
-    integer, intent(out), optional :: status
-    refused = n == 0
-    if (refused) call say('EMPTY ARRAY IN ' // procedure // '( ' // trim(path) // ' ), NOTHING ' // what)
-    if (refused .and. present(status)) status = VIDEZ5_WRITE_REFUSED
-  end function
-
   ! The axes must hold exactly one value per row and column of the data: the
   ! entries read as many as the counts say, whatever the arrays hold.
   logical function plot_fits(path, nx, ny, sx, sy, rank, status) result(fits)
@@ -1435,46 +1446,5 @@ contains
     end if
     call say('AXIS SIZE MISMATCH IN videz5_plot( ' // trim(path) // ' ): ' // trim(sizes) // ', NOTHING WRITTEN')
   end function
-
-  ! replace=.true.: the next write replaces a dataset or record of another shape.
-  subroutine replace_next(replace)
-    logical, intent(in), optional :: replace
-    if (.not. present(replace)) return
-    if (replace) call ftoc_replace_next()
-  end subroutine
-
-  ! The caller's status=, when given, from what the library did.
-  subroutine write_status(status)
-    integer, intent(out), optional :: status
-    integer(c_int) :: s
-    if (.not. present(status)) return
-    call ftoc_last_write_status(s)
-    status = s
-  end subroutine
-
-  ! Describes the next write, when anything was given for it.
-  subroutine describe(units, description, x_units, y_units)
-    character(len=*), intent(in), optional :: units, description, x_units, y_units
-    if (.not. (present(units) .or. present(description) .or. present(x_units) .or. present(y_units))) return
-    call ftoc_describe_next(text(units), len(text(units)), text(description), len(text(description)), &
-                            text(x_units), len(text(x_units)), text(y_units), len(text(y_units)))
-  end subroutine
-
-  pure function text(s) result(t)
-    character(len=*), intent(in), optional :: s
-    character(len=:), allocatable :: t
-    if (present(s)) then
-      t = trim(s)
-    else
-      t = ''
-    end if
-  end function
-
-  ! Flushed at once, to stay in order with the library's own lines.
-  subroutine say(line)
-    character(len=*), intent(in) :: line
-    write(output_unit, '(a)') line
-    flush(output_unit)
-  end subroutine
 
 end module videz5
