@@ -429,7 +429,8 @@ contains
     logical, intent(in), optional :: replace
     integer, intent(out), optional :: status
     integer, intent(in), optional :: compress, chunks(:), start(:), shape(:)
-    integer :: dims(max(3, size(sizes))), first(size(sizes)), whole(size(sizes)), chars
+    ! Of fixed size, so that an error stop leaves nothing allocated; no specific has more dimensions.
+    integer :: dims(VIDEZ5_MAX_RANK), first(VIDEZ5_MAX_RANK), whole(VIDEZ5_MAX_RANK), chars
     if (refused_empty('videz5_dump', path, product(sizes), 'WRITTEN', status)) return
     if (bad_block('videz5_dump', path, size(sizes), .true., start, shape, status)) return
     chars = merge(element_bytes, 0, type_code == VIDEZ5_STRING)
@@ -448,10 +449,10 @@ contains
     else
       call compress_next(compress, chunks)
       first = 1
-      whole = sizes
+      whole = dims
       if (present(start)) then
-        first = start
-        whole = shape
+        first(:size(sizes)) = start
+        whole(:size(sizes)) = shape
       end if
       if (held) then
         call ftoc_h5dump_array_id(handle, path, len_trim(path), array, size(sizes), dims, type_code, chars, &
@@ -475,7 +476,7 @@ contains
     integer, intent(in) :: sizes(:), type_code, element_bytes
     integer, intent(out), optional :: status
     integer, intent(in), optional :: start(:)
-    integer :: dims(max(3, size(sizes))), first(size(sizes)), chars, s
+    integer :: dims(VIDEZ5_MAX_RANK), first(VIDEZ5_MAX_RANK), chars, s
     logical :: refused
     s = VIDEZ5_SHAPE_MISMATCH
     refused = refused_empty('videz5_read', path, product(sizes), 'READ')
@@ -485,7 +486,7 @@ contains
       dims = 0
       dims(:size(sizes)) = sizes
       first = 1
-      if (present(start)) first = start
+      if (present(start)) first(:size(sizes)) = start
       if (three_sizes(type_code, size(sizes)) .and. .not. present(start)) then
         if (held) then
           call ftoc_h5read_data_checked_id(handle, path, len_trim(path), array, dims(1), dims(2), dims(3), &

@@ -171,6 +171,38 @@ program bad_inputs
   call ftoc_h5read_attr_id(987654, 'g', 1, 'big', 3, sentinel, 0, 8, VIDEZ5_DOUBLE, 0, code)
   call expect(all(sentinel == 42), 'failed attribute reads left their buffer alone')
 
+  call section('the array entries: codes, ranks, sizes, blocks and compression')
+  ! Refused with one line before any file is touched, and the process goes on.
+  sentinel = 42
+  call ftoc_h5dump_array(keep, len(keep), 'a/v', 3, x, 1, [6], 7, 0, 0, [1], [6])
+  call ftoc_h5dump_array(keep, len(keep), 'a/v', 3, words, 1, [2], VIDEZ5_STRING, 0, 0, [1], [2])
+  call ftoc_h5dump_array(keep, len(keep), 'a/v', 3, x, 8, [1, 1, 1, 1, 1, 1, 1, 6], VIDEZ5_DOUBLE, 0, 0, &
+                         [1, 1, 1, 1, 1, 1, 1, 1], [1, 1, 1, 1, 1, 1, 1, 6])
+  call ftoc_h5dump_array(keep, len(keep), 'a/v', 3, x, 2, [6, 0], VIDEZ5_DOUBLE, 0, 0, [1, 1], [6, 1])
+  call ftoc_h5dump_array(keep, len(keep), 'a/v', 3, x, 1, [-1], VIDEZ5_DOUBLE, 0, 0, [1], [1])
+  call ftoc_h5dump_array(keep, len(keep), 'a/v', 3, x, 0, [0], VIDEZ5_DOUBLE, 0, 1, [1], [1])
+  call ftoc_h5dump_array(keep, len(keep), 'fields/t', 8, x, 1, [6], VIDEZ5_DOUBLE, 0, 1, [-1], [12])
+  call ftoc_compress_next(12, 0, [0])
+  call ftoc_h5dump_array(keep, len(keep), 'a/v', 3, x, 1, [6], VIDEZ5_DOUBLE, 0, 0, [1], [6])
+  call ftoc_compress_next(1, 1, [7])
+  call ftoc_h5dump_array(keep, len(keep), 'a/v', 3, x, 1, [6], VIDEZ5_DOUBLE, 0, 0, [1], [6])
+  call ftoc_compress_next(1, 0, [0])
+  call ftoc_h5dump_array(keep, len(keep), 'a/v', 3, x, 0, [0], VIDEZ5_DOUBLE, 0, 0, [0], [0])
+  call ftoc_last_write_status(code)
+  call expect(code == VIDEZ5_WRITE_REFUSED, 'a compressed scalar')
+  call ftoc_h5read_array(keep, len(keep), 'fields/t', 8, sentinel, 2, [4, 3], 8, 5, 0, 0, [1, 1], code)
+  call ftoc_h5read_array(keep, len(keep), 'fields/t', 8, sentinel, 9, [4, 3], 8, VIDEZ5_DOUBLE, 0, 0, [1, 1], code)
+  call ftoc_h5read_array(keep, len(keep), 'fields/t', 8, sentinel, 2, [4, 3], 4, VIDEZ5_DOUBLE, 0, 0, [1, 1], code)
+  call ftoc_h5read_array(keep, len(keep), 'fields/t', 8, sentinel, 2, [4, 3], 8, VIDEZ5_DOUBLE, 0, 1, [2, 1], code)
+  call ftoc_h5read_array(keep, len(keep), 'fields/t', 8, sentinel, 2, [2, 2], 8, VIDEZ5_DOUBLE, 0, 1, &
+                         [huge(1), 1], code)
+  call expect(code == VIDEZ5_SHAPE_MISMATCH .and. all(sentinel == 42), 'a block past the end')
+  call ftoc_h5get_dims_array(keep, len(keep), 'fields/t', 8, 1, i, dims, code)
+  call expect(i == 2 .and. code == VIDEZ5_SHAPE_MISMATCH, 'sizes for a rank of 1')
+  call ftoc_h5dump_array_id(987654, 'v', 1, x, 1, [6], VIDEZ5_DOUBLE, 0, 0, [1], [6])
+  call ftoc_h5read_array_id(987654, 'v', 1, sentinel, 1, [6], 8, VIDEZ5_DOUBLE, 0, 0, [1], code)
+  call expect(code == VIDEZ5_NO_FILE .and. all(sentinel == 42), 'an unknown handle')
+
   call section('asking, listing and deleting where there is nothing to find')
   ! Each asked on its own: false, and never a line, whatever stands under the name.
   call expect(.not. videz5_exists('fifo.h5', '/'), 'a FIFO holds nothing')

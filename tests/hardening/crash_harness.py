@@ -67,7 +67,7 @@ def paths_of(c):
     if op == 3:
         return [f"text/t{c}"]
     if op == 5:
-        return [f"held/h{c}"]
+        return [f"held/h{c}", "blocks/grid"]
     return ["series/energy", "series/frames"]
 
 
@@ -94,11 +94,23 @@ def expected(c):
                                r + "/title": np.array([b"counts"]), r + "/xtitle": np.array([b"i"]),
                                r + "/ytitle": np.array([b"n"])})
     if op == 5:
-        return {f"held/h{c}": None}
+        return {f"held/h{c}": None, "blocks/grid": grid_after(c)}
     # The series as they stand after call c: one step per call 7, 14, ... up to c.
     steps = np.arange(7, c + 1, 7)
     return {"series/energy": steps + 0.25,
             "series/frames": (steps[:, None] + np.arange(1, 14401) / 1e5).reshape(-1, 120, 120)}
+
+
+def grid_after(c):
+    """blocks/grid after call c (one of calls 6, 13, 20, ...): each of its four
+    40 x 8 blocks (Fortran order) as the last call that wrote it left it, zeros before."""
+    grid = np.zeros((32, 40))
+    k = (c - 6) // 7
+    for q in range(4):
+        last = k - (k - q) % 4
+        if last >= 0:
+            grid[8 * q:8 * q + 8, :] = (7 * last + 6 + np.arange(1, 321) / 1000.0).reshape(8, 40)
+    return grid
 
 
 def with_viewer(r, values):

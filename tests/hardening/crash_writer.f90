@@ -22,7 +22,7 @@ program crash_writer
   character(len=131) :: arg = ' '
   character(len=32) :: path
   character(len=12) :: words(4), title
-  double precision :: small(12, 6), field(200, 100), data(16, 12), x(16), y(16), frame(120, 120)
+  double precision :: small(12, 6), field(200, 100), data(16, 12), x(16), y(16), frame(120, 120), block(40, 8)
   integer :: counts(12), n, calls = 1000000, first = 1, writer = 0, held = 0, c, i, fid, gid, hid, rank, dims(3)
   logical :: go
 
@@ -65,9 +65,10 @@ program crash_writer
       small = reshape([(c + i / 1000d0, i = 1, size(small))], shape(small))
       write(path, '(a,i0,a,i0)') 'new/g', (c - 1) / 60, '/d', c
       call put(trim(path), small, 12, 6, 0, VIDEZ5_DOUBLE, 0)
-    case (1)  ! the same large dataset overwritten in place
+    case (1)  ! the same large dataset, compressed, overwritten in place
       field = reshape([(c + i / 1d6, i = 1, size(field))], shape(field))
-      call put('fixed/field', field, 200, 100, 0, VIDEZ5_DOUBLE, 0)
+      call ftoc_compress_next(4, 0, [0])
+      call put_array('fixed/field', field, [200, 100], 0, [1, 1], [200, 100])
     case (2)  ! one of five plot records rewritten in place
       data = reshape([(c + i / 1000d0, i = 1, size(data))], shape(data))
       write(title, '(a,i6.6)') 'step', c
@@ -101,6 +102,11 @@ program crash_writer
       write(path, '(a,i0)') 'held/h', c
       call ftoc_open_group_id(fid, trim(path), len_trim(path), gid)
       call ftoc_close_group_id(gid)
+      ! and through the same handle one of four blocks of a 40 x 32 grid written in place, the first
+      ! made with zeros around it
+      block = reshape([(c + i / 1000d0, i = 1, size(block))], shape(block))
+      call ftoc_h5dump_array_id(fid, 'blocks/grid', 11, block, 2, [40, 8], VIDEZ5_DOUBLE, 0, 1, &
+                                [1, 1 + 8 * mod((c - 6) / 7, 4)], [40, 32])
       if (held == 0) call ftoc_close_file_id(fid)
     case (6)  ! a step appended to a scalar series and to one of 14400 doubles (two to a chunk),
       ! unless a killed run already added it, as a restarted job would check
@@ -138,6 +144,19 @@ contains
       call ftoc_h5dump_data_id(hid, path, len(path), data, dim1, dim2, dim3, type_code, string_length)
     else
       call ftoc_h5dump_data(f, len(f), path, len(path), data, dim1, dim2, dim3, type_code, string_length)
+    end if
+  end subroutine
+
+  ! Through the array entry: with partial 1 the block at start of a dataset of Fortran sizes whole.
+  subroutine put_array(path, data, dims, partial, start, whole)
+    character(len=*), intent(in) :: path
+    double precision, intent(in) :: data(*)
+    integer, intent(in) :: dims(:), partial, start(:), whole(:)
+    if (held > 0) then
+      call ftoc_h5dump_array_id(hid, path, len(path), data, size(dims), dims, VIDEZ5_DOUBLE, 0, partial, start, whole)
+    else
+      call ftoc_h5dump_array(f, len(f), path, len(path), data, size(dims), dims, VIDEZ5_DOUBLE, 0, partial, start, &
+                             whole)
     end if
   end subroutine
 
