@@ -1,6 +1,7 @@
 ! A small "simulation" that stores its results with videz5_c and reads them back.
 program simulation
   use videz5
+  use, intrinsic :: iso_fortran_env, only: real32, int64
   implicit none
   character(len=*), parameter :: file = 'simulation.h5'
   integer, parameter :: nx = 16, ny = 12, nsteps = 3
@@ -10,6 +11,11 @@ program simulation
   character(len=8) :: species(3), species_back(3)
   integer :: i, j, step, failures, rank, dims(3), status
   double precision, allocatable :: sized_back(:, :), series_back(:)
+  real(real32) :: state(nx, ny, 2, 3), slab(nx, 4, 2, 1)
+  integer(int64) :: steps_done
+  integer :: dims7(7), count
+  character(len=16) :: names(4), units
+  logical :: there(2)
 
   failures = 0
   x = [(0.1d0 * i, i = 1, nx)]
@@ -91,6 +97,33 @@ program simulation
   call videz5_read(file, 'plots/mean_temperature/data', energy_back)
   call check(status == VIDEZ5_OK .and. all(energy_back == energy), &
              'plots/mean_temperature/data (replaced: 2 steps, then 3)')
+
+  ! A fluid code's state u(nx, ny, nz, nvar) in single precision, compressed;
+  ! a 64-bit counter as a scalar; one subdomain read back with start=.
+  state = reshape([(real(i, real32) / 4, i = 1, size(state))], shape(state))
+  call videz5_dump(file, 'restart/state', state, compress=4)
+  call videz5_dump(file, 'restart/steps_done', int(nsteps, int64))
+  call videz5_get_dims(file, 'restart/state', rank, dims7)
+  call videz5_read(file, 'restart/state', slab, start=[1, 5, 1, 3])
+  call videz5_read(file, 'restart/steps_done', steps_done)
+  call check(rank == 4 .and. all(dims7(:4) == [nx, ny, 2, 3]) .and. all(slab == state(:, 5:8, :, 3:3)) .and. &
+             steps_done == nsteps, 'restart/state (rank 4, real32, compressed; a block of it) and restart/steps_done')
+  ! A block written into a larger dataset, made filled with zeros.
+  call videz5_dump(file, 'fields/patch', temperature(1:4, 1:4), start=[5, 5], shape=[nx, ny])
+  call videz5_read(file, 'fields/patch', temperature_back)
+  call check(all(temperature_back(5:8, 5:8) == temperature(1:4, 1:4)) .and. sum(abs(temperature_back)) == &
+             sum(abs(temperature(1:4, 1:4))), 'fields/patch (a 4 x 4 block of a 16 x 12 dataset)')
+
+  ! Attributes: the run's own, and the units that units= stored.
+  call videz5_write_attr(file, 'restart', 'time', 0.25d0 * nsteps)
+  call videz5_read_attr(file, 'fields/x', 'units', units)
+  ! What the file holds: ask, list and take out.
+  call videz5_dump(file, 'restart/scratch', [1, 2, 3])
+  call videz5_delete(file, 'restart/scratch')
+  call videz5_list(file, 'restart', names, count)
+  there = [videz5_exists(file, 'restart/state'), videz5_exists(file, 'restart/scratch')]
+  call check(units == 'm' .and. all(there .eqv. [.true., .false.]) .and. count == 2 .and. &
+             all(names(:2) == ['state     ', 'steps_done']), 'the units of fields/x, and the names in restart after a delete')
 
   if (failures /= 0) then
     print '(i0,a)', failures, ' dataset(s) did not read back as written'
