@@ -4,7 +4,8 @@
 // lengths and handles, against scratch files in a private temporary directory.
 //
 // What stays out is what the library does not promise to survive: element type
-// codes outside 0 to 2 and reads of missing files end the process on purpose
+// codes outside 0 to 2 in the ten entry points and their reads of missing files
+// end the process on purpose
 // (tested apart), and the caller's arrays always hold what the sizes say, as a
 // read's buffer holds the stored dataset (sizes that cannot be arrays at all
 // are a bad-input test of their own).
@@ -13,6 +14,7 @@
 #include <fuzzer/FuzzedDataProvider.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstdio>
@@ -82,8 +84,8 @@ Text random_file(FuzzedDataProvider& in) {
 }
 
 std::size_t element_size(int code, int string_length) {
-    if (code == 0) return sizeof(double);
-    if (code == 1) return sizeof(int);
+    if (code == 0 || code == 4) return 8;
+    if (code == 1 || code == 3) return 4;
     return string_length > 0 ? static_cast<std::size_t>(string_length) : 1;
 }
 
@@ -273,6 +275,63 @@ void held_calls(FuzzedDataProvider& in, const std::vector<int>& held) {
     }
 }
 
+// The array entries: any code and rank (they refuse bad ones with a line),
+// whole or a block at any start in any shape, compressed or chunked or not,
+// by name or through a handle.
+void arrays(FuzzedDataProvider& in, const std::vector<int>& held) {
+    const Text file = random_file(in);
+    const Text path = random_path(in);
+    const int rank = in.ConsumeIntegralInRange<int>(-1, 8);
+    std::array<unsigned int, 9> dims{}, start{}, shape{};
+    std::size_t count = 1;
+    for (int i = 0; i < std::max(rank, 0); ++i) {
+        dims[i] = in.ConsumeIntegralInRange<unsigned int>(0, kMaxCount);
+        start[i] = in.ConsumeIntegralInRange<unsigned int>(0, kMaxCount);
+        shape[i] = in.ConsumeIntegralInRange<unsigned int>(0, 2 * kMaxCount);
+        count *= dims[i];
+    }
+    const int code = in.ConsumeIntegralInRange<int>(-1, 5);
+    const int string_length = in.ConsumeIntegralInRange<int>(-1, 12);
+    const int partial = in.ConsumeBool();
+    const int size = static_cast<int>(element_size(code, string_length));
+    std::vector<unsigned char> data(std::max<std::size_t>(count, 1) * static_cast<std::size_t>(size),
+                                    in.ConsumeIntegral<unsigned char>());
+    const bool by_name = held.empty() || in.ConsumeBool();
+    const int id = by_name ? 0 : held[in.ConsumeIntegralInRange<std::size_t>(0, held.size() - 1)];
+    if (in.ConsumeBool()) {
+        const int level = in.ConsumeIntegralInRange<int>(-2, 10);
+        const int chunk_rank = in.ConsumeIntegralInRange<int>(0, 8);
+        std::array<unsigned int, 8> chunks{};
+        for (unsigned int& c : chunks) c = in.ConsumeIntegralInRange<unsigned int>(0, kMaxCount);
+        ftoc_compress_next_(&level, &chunk_rank, chunks.data());
+    }
+    int status = 0;
+    if (in.ConsumeBool()) {
+        if (by_name)
+            ftoc_h5dump_array_(file.data(), &file.length, path.data(), &path.length, data.data(), &rank, dims.data(),
+                               &code, &string_length, &partial, start.data(), shape.data());
+        else
+            ftoc_h5dump_array_id_(&id, path.data(), &path.length, data.data(), &rank, dims.data(), &code,
+                                  &string_length, &partial, start.data(), shape.data());
+    } else if (in.ConsumeBool()) {
+        // A missing file is an answer here, not the end of the process.
+        if (by_name)
+            ftoc_h5read_array_(file.data(), &file.length, path.data(), &path.length, data.data(), &rank, dims.data(),
+                               &size, &code, &string_length, &partial, start.data(), &status);
+        else
+            ftoc_h5read_array_id_(&id, path.data(), &path.length, data.data(), &rank, dims.data(), &size, &code,
+                                  &string_length, &partial, start.data(), &status);
+    } else {
+        int stored_rank = 0;
+        const int max_rank = in.ConsumeIntegralInRange<int>(0, 8);
+        if (by_name)
+            ftoc_h5get_dims_array_(file.data(), &file.length, path.data(), &path.length, &max_rank, &stored_rank,
+                                   shape.data(), &status);
+        else
+            ftoc_h5get_dims_array_id_(&id, path.data(), &path.length, &max_rank, &stored_rank, shape.data(), &status);
+    }
+}
+
 void text(FuzzedDataProvider& in) {
     const Text t = random_text(in);
     // Any length up to the bytes there are; never beyond them.
@@ -311,12 +370,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
     }
     std::vector<int> held;
     for (int step = 0; step < 16 && in.remaining_bytes() > 0; ++step) {
-        switch (in.ConsumeIntegralInRange<int>(0, 5)) {
+        switch (in.ConsumeIntegralInRange<int>(0, 6)) {
             case 0: dump(in); break;
             case 1: read(in); break;
             case 2: plot(in); break;
             case 3: handles(in, held); break;
             case 4: held_calls(in, held); break;
+            case 5: arrays(in, held); break;
             default: text(in);
         }
     }
