@@ -26,7 +26,7 @@ results="$build_dir/bench-results.md"
 # The 256 MiB runs go last: the disk work they leave behind (writeback, freeing
 # blocks of deleted files) would otherwise fall into the per-call timings. Each
 # program starts after a sync for the same reason.
-for program in small_dumps plot_records group_scaling fortran_peer held_files overwrites appends large_arrays; do
+for program in small_dumps plot_records group_scaling fortran_peer held_files overwrites appends large_arrays array_kinds; do
   sync
   echo
   echo "## $program"
