@@ -65,9 +65,9 @@ program crash_writer
       small = reshape([(c + i / 1000d0, i = 1, size(small))], shape(small))
       write(path, '(a,i0,a,i0)') 'new/g', (c - 1) / 60, '/d', c
       call put(trim(path), small, 12, 6, 0, VIDEZ5_DOUBLE, 0)
-    case (1)  ! the same large dataset, compressed, overwritten in place
+    case (1)  ! the same large dataset, compressed (level 1: the fastest deflate), overwritten in place
       field = reshape([(c + i / 1d6, i = 1, size(field))], shape(field))
-      call ftoc_compress_next(4, 0, [0])
+      call ftoc_compress_next(1, 0, [0])
       call put_array('fixed/field', field, [200, 100], 0, [1, 1], [200, 100])
     case (2)  ! one of five plot records rewritten in place
       data = reshape([(c + i / 1000d0, i = 1, size(data))], shape(data))
