@@ -50,6 +50,13 @@ bool rank_ok(const char* entry, const std::string& path, int rank, bool partial)
     return false;
 }
 
+// Whether the HDF5 the program runs with has the filter and can write with it.
+bool encodes(H5Z_filter_t filter) {
+    unsigned int config = 0;
+    return H5Zfilter_avail(filter) > 0 && H5Zget_filter_info(filter, &config) >= 0 &&
+           (config & H5Z_FILTER_CONFIG_ENCODE_ENABLED) != 0;
+}
+
 // A 1-based index of 0 has no element: false, with the start unchanged.
 bool zero_based(const unsigned int* start, int rank, std::vector<hsize_t>& out) {
     out = reversed(start, rank);
@@ -81,7 +88,8 @@ void dump_array_entry(const char* entry, const OpenTarget& open_target, const ch
         part.shape = reversed(shape, rank);
         if (!zero_based(start, rank, part.start) || !block_fits(part.start, block, part.shape)) {
             say(read_message(entry, "BLOCK OUT OF BOUNDS", path_text) + ": block " + fortran_shape(block) + " at " +
-                fortran_index(reversed(start, rank), 1) + " does not fit " + fortran_shape(part.shape) + ", NOTHING WRITTEN");
+                fortran_index(reversed(start, rank), 1) + " does not fit " + fortran_shape(part.shape) +
+                ", NOTHING WRITTEN");
             return;
         }
     }
@@ -179,10 +187,7 @@ bool storage_ok(const char* entry, const std::string& path, const NextStorage& n
         return false;
     }
     if (next.level > 0) {
-        unsigned int deflate = 0, shuffle = 0;
-        if (H5Zfilter_avail(H5Z_FILTER_DEFLATE) <= 0 || H5Zfilter_avail(H5Z_FILTER_SHUFFLE) <= 0 ||
-            H5Zget_filter_info(H5Z_FILTER_DEFLATE, &deflate) < 0 || H5Zget_filter_info(H5Z_FILTER_SHUFFLE, &shuffle) < 0 ||
-            (deflate & H5Z_FILTER_CONFIG_ENCODE_ENABLED) == 0 || (shuffle & H5Z_FILTER_CONFIG_ENCODE_ENABLED) == 0) {
+        if (!encodes(H5Z_FILTER_DEFLATE) || !encodes(H5Z_FILTER_SHUFFLE)) {
             say(read_message(entry, "NO DEFLATE", path) + ": this HDF5 cannot compress, NOTHING WRITTEN");
             return false;
         }

@@ -32,11 +32,11 @@ bool same_element_kind(hid_t stored, hid_t wanted) {
            (kind != H5T_INTEGER || H5Tget_sign(stored) == H5Tget_sign(wanted));
 }
 
-// A new series holding its first step (deflated after the shuffle filter when
-// level is above 0): chunked along the steps, unlimited
-// there. The unfilled rest of a chunk is never read, so it gets no fill
-// value: a step then goes straight into its chunk instead of through a cached
-// copy of the whole chunk.
+// A new series holding its first step: chunked along the steps, unlimited
+// there, and deflated after the shuffle filter when level is above 0. The
+// unfilled rest of a chunk is never read, so it gets no fill value: a step
+// then goes straight into its chunk instead of through a cached copy of the
+// whole chunk.
 Hid create_series(hid_t group, const char* name, const std::vector<hsize_t>& step, hid_t type_id, hid_t access,
                   int level) {
     std::vector<hsize_t> dims{1}, maxdims{H5S_UNLIMITED}, chunk{1};
